@@ -1,0 +1,134 @@
+#include "ProfileRewrite.h"
+
+#include <optional>
+
+#include "text/FileBytes.h"
+
+namespace {
+
+// An element whose value the rewrite sets, and the line that stands for it alone.
+struct Element {
+    TextView openingTag;
+    TextView closingTag;
+    TextView fixedLine;
+
+    // The element with the new value, as the fixed line holds it after its indentation.
+    TextView Whole() const { return fixedLine.substr(fixedLine.find(openingTag)); }
+};
+
+constexpr Element mapFiles{MapFilesTag, u"</mapfiles>", MapFilesLine};
+constexpr Element showRaster{ShowRasterTag, u"</showraster>", ShowRasterLine};
+
+bool IsBlank(char16_t unit) {
+    return unit == u' ' || unit == u'\t';
+}
+
+// Whether the line holds nothing but the element, with blanks around it.
+bool IsOnly(TextView line, TextView element) {
+    while (!line.empty() && IsBlank(line.front())) {
+        line.remove_prefix(1);
+    }
+    while (!line.empty() && IsBlank(line.back())) {
+        line.remove_suffix(1);
+    }
+    return line == element;
+}
+
+class ElementSetter {
+  public:
+    explicit ElementSetter(const Element& element) : element_(element) {}
+
+    // Sets every element that begins on line `index`, keeping the rest of the line; an element
+    // that goes on over later lines is replaced whole, up to its closing tag. Returns whether the
+    // line held the opening tag.
+    bool Set(LineList& profile, std::int32_t index) {
+        const TextView line = profile.GetLine(index);
+        std::size_t at = line.find(element_.openingTag);
+        if (at == TextView::npos) {
+            return false;
+        }
+        const TextView whole = element_.Whole();
+        Text result(line);
+        while (at != Text::npos) {
+            const std::size_t close = result.find(element_.closingTag, at);
+            if (close != Text::npos) {
+                result.replace(at, close + element_.closingTag.size() - at, whole);
+            } else {
+                const std::optional<std::int32_t> last = FindClosingLine(profile, index + 1);
+                if (!last) {
+                    // Nothing closes it: the whole line stands for the element.
+                    profile.ReplaceLine(index, element_.fixedLine);
+                    return true;
+                }
+                const TextView lastLine = profile.GetLine(*last);
+                const std::size_t end =
+                    lastLine.find(element_.closingTag) + element_.closingTag.size();
+                result = result.substr(0, at) + Text(whole) + Text(lastLine.substr(end));
+                profile.DeleteLines(index + 1, *last - index);
+            }
+            at = result.find(element_.openingTag, at + whole.size());
+        }
+        profile.ReplaceLine(index, IsOnly(result, whole) ? element_.fixedLine : TextView(result));
+        return true;
+    }
+
+  private:
+    std::optional<std::int32_t> FindClosingLine(const LineList& profile, std::int32_t from) {
+        // Once a search has run to the end in vain, no later line can close an element either:
+        // remembering it keeps many unclosed elements from costing a scan each.
+        if (noClosingFrom_ && from >= *noClosingFrom_) {
+            return std::nullopt;
+        }
+        for (std::int32_t i = from; i < profile.LineCount(); ++i) {
+            if (profile.GetLine(i).find(element_.closingTag) != TextView::npos) {
+                return i;
+            }
+        }
+        noClosingFrom_ = from;
+        return std::nullopt;
+    }
+
+    const Element& element_;
+    std::optional<std::int32_t> noClosingFrom_;
+};
+
+}  // namespace
+
+RewriteSummary RewriteProfile(LineList& Profil) {
+    RewriteSummary summary;
+    bool trouve = false;
+    ElementSetter mapFilesSetter(mapFiles);
+    ElementSetter showRasterSetter(showRaster);
+    // The raster rule reads each line after the map-files rule has changed it.
+    for (std::int32_t I = 0; I < Profil.LineCount(); ++I) {
+        if (mapFilesSetter.Set(Profil, I)) {
+            trouve = true;
+            ++summary.mapFilesLinesSet;
+        }
+        if (showRasterSetter.Set(Profil, I)) {
+            ++summary.rasterLinesSet;
+        }
+    }
+    // A profile without lines fails here too, with the index of the insert.
+    if (!trouve) {
+        Profil.InsertLine(MapFilesInsertPosition, MapFilesLine);
+        summary.mapFilesLineInserted = true;
+    }
+    return summary;
+}
+
+RewriteSummary ApplyMapSet(TextView path) {
+    LineList Profil;
+    Profil.LoadFile(path);
+    const RewriteSummary summary = RewriteProfile(Profil);
+    Profil.SaveFile(path);
+    return summary;
+}
+
+bool ProfileHoldsMapSet(TextView path) {
+    const std::string bytes = ReadFileBytes(path);
+    LineList Profil;
+    Profil.LoadBytes(bytes);
+    RewriteProfile(Profil);
+    return Profil.SaveBytes() == bytes;
+}

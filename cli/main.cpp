@@ -1,0 +1,92 @@
+// talvor-apply: the installer's profile rewrite, for unattended deployment.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Options.h"
+#include "MapInstaller/ProfileRewrite.h"
+#include "app/ErrorMessage.h"
+#include "text/Error.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace {
+
+enum ExitCode { done = 0, failed = 1, usageError = 2, wouldChange = 3 };
+
+void Print(std::FILE* stream, const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stream);
+    std::fputc('\n', stream);
+}
+
+std::string Lines(std::int32_t count) {
+    return std::to_string(count) + (count == 1 ? " line" : " lines");
+}
+
+std::string Describe(const Text& profile, const RewriteSummary& summary) {
+    std::string line = ToUtf8(profile) + ": ";
+    line += summary.mapFilesLineInserted ? "map files line inserted as line 5"
+                                         : "map files set on " + Lines(summary.mapFilesLinesSet);
+    line += summary.rasterLinesSet > 0
+                ? ", raster display turned on on " + Lines(summary.rasterLinesSet)
+                : ", no raster display line";
+    return line;
+}
+
+int Run(const std::vector<Text>& arguments) {
+    const std::optional<Options> options = ParseOptions(arguments);
+    if (!options) {
+        std::fputs(usageText, stderr);
+        return usageError;
+    }
+    try {
+        switch (options->action) {
+            case Options::Action::Help:
+                std::fputs(usageText, stdout);
+                return done;
+            case Options::Action::Version:
+                std::puts("talvor-apply " TALVOR_VERSION);
+                return done;
+            case Options::Action::Check:
+                return ProfileHoldsMapSet(options->profile) ? done : wouldChange;
+            case Options::Action::Apply:
+                Print(stdout, Describe(options->profile, ApplyMapSet(options->profile)));
+                return done;
+        }
+    } catch (const Error& error) {
+        // The message as the installer's error box shows it.
+        Print(stderr, ToUtf8(WithFullStop(error.Message())));
+        return failed;
+    } catch (const std::bad_alloc&) {
+        Print(stderr, ToUtf8(WithFullStop(u"Mémoire insuffisante")));
+        return failed;
+    }
+    return failed;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+    // Texts go out as UTF-8 bytes with LF, the same on every system.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    std::vector<Text> arguments;
+    for (int i = 1; i < argc; ++i) {
+        arguments.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));
+    }
+    return Run(arguments);
+}
+#else
+int main(int argc, char** argv) {
+    std::vector<Text> arguments;
+    for (int i = 1; i < argc; ++i) {
+        arguments.push_back(FromUtf8(argv[i]));
+    }
+    return Run(arguments);
+}
+#endif

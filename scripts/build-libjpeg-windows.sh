@@ -1,0 +1,113 @@
+#!/bin/sh
+# Builds libjpeg-turbo for Windows x86_64 as a static library, from the
+# source package of Debian 12 (bookworm), with the project's MinGW-w64
+# toolchain. cmake/libjpeg-windows.cmake runs it when configuring a Windows
+# build.
+#
+# Usage: scripts/build-libjpeg-windows.sh OUTDIR
+#   OUTDIR/apt      apt's lists and cache for our own source list
+#   OUTDIR/src      the source package, downloaded and unpacked
+#   OUTDIR/build    the CMake build tree
+#   OUTDIR/install  include/ (jpeglib.h, jconfig.h, ...) and lib/libjpeg.a
+# Does nothing when OUTDIR/install/lib/libjpeg.a exists already.
+#
+# The source comes through scripts/apt-sources/debian-src.sources, given to
+# apt with command-line options only: the machine's source lists and package
+# lists are neither read nor written, while the rest of its apt settings (a
+# proxy, say) still apply. apt checks the Release file's signature against
+# the Debian archive keyring named in our list, and the downloaded files
+# against the hashes in the signed index.
+set -eu
+
+say() {
+  echo "build-libjpeg-windows: $*"
+}
+
+if [ $# -ne 1 ]; then
+  echo "usage: $0 OUTDIR" >&2
+  exit 2
+fi
+
+if [ -f "$1/install/lib/libjpeg.a" ]; then
+  say "$1/install/lib/libjpeg.a exists, nothing to do"
+  exit 0
+fi
+
+here=$(cd "$(dirname "$0")" && pwd)
+mkdir -p "$1"
+out=$(cd "$1" && pwd)
+
+# Anything left here comes from an interrupted run: start again from scratch.
+rm -rf "$out/src" "$out/build" "$out/stage" "$out/install"
+mkdir -p "$out/apt/lists/partial" "$out/apt/cache" "$out/apt/sources.list.d" \
+  "$out/src" "$out/build"
+
+# The apt options become the positional parameters, so that paths with
+# spaces survive. Each directory apt writes to is one of ours: the lists (with
+# their lock), the binary caches, and the source parts directory, left empty
+# so that only our list is read. The -c file drops the machine's update hooks.
+set -- \
+  -c "$here/apt-sources/no-update-hooks.conf" \
+  -o "Dir::Etc::SourceList=$here/apt-sources/debian-src.sources" \
+  -o "Dir::Etc::SourceParts=$out/apt/sources.list.d" \
+  -o "Dir::State::Lists=$out/apt/lists" \
+  -o "Dir::Cache=$out/apt/cache"
+
+say "updating the package index of our source list"
+apt-get -q "$@" update
+
+# As root, apt fetches as the user _apt and warns that it downloads
+# unsandboxed when _apt cannot write to OUTDIR/src; that warning is harmless.
+say "downloading and unpacking Debian's libjpeg-turbo source package"
+(cd "$out/src" && apt-get -q "$@" source libjpeg-turbo)
+
+src=$(find "$out/src" -mindepth 1 -maxdepth 1 -type d -name 'libjpeg-turbo-*')
+if [ ! -f "$src/CMakeLists.txt" ]; then
+  say "no unpacked libjpeg-turbo source tree in $out/src" >&2
+  exit 1
+fi
+
+# SIMD code is on whenever nasm can assemble 64-bit Windows objects, which
+# is the case with the packages scripts/setup.sh installs; REQUIRE_SIMD then
+# turns a failed detection into an error rather than a silently slower
+# library. Without a working nasm the build falls back to WITH_SIMD=0.
+printf 'bits 64\nsection .text\nret\n' >"$out/build/nasm-probe.asm"
+if nasm -f win64 -o "$out/build/nasm-probe.obj" "$out/build/nasm-probe.asm" \
+  2>/dev/null; then
+  simd=1
+  say "nasm works: building with SIMD"
+else
+  simd=0
+  say "nasm missing or unable to write win64 objects: building without SIMD"
+fi
+
+# -Wno-dev: policy warnings meant for upstream's developers, not for us.
+say "configuring $(basename "$src")"
+cmake -S "$src" -B "$out/build" -G Ninja -Wno-dev \
+  -DCMAKE_TOOLCHAIN_FILE="$here/../cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_INSTALL_PREFIX="$out/install" \
+  -DENABLE_STATIC=ON \
+  -DENABLE_SHARED=OFF \
+  -DWITH_TURBOJPEG=OFF \
+  -DWITH_SIMD=$simd \
+  -DREQUIRE_SIMD=$simd
+
+say "building"
+cmake --build "$out/build"
+
+# Installed into a staging directory and moved into place in one step, so
+# that libjpeg.a, which marks the work as done, never exists without the
+# headers next to it.
+say "installing into $out/install"
+DESTDIR="$out/stage" cmake --install "$out/build"
+for f in include/jpeglib.h include/jconfig.h include/jmorecfg.h \
+  include/jerror.h lib/libjpeg.a; do
+  if [ ! -f "$out/stage$out/install/$f" ]; then
+    say "the install step did not produce $f" >&2
+    exit 1
+  fi
+done
+mv "$out/stage$out/install" "$out/install"
+rm -rf "$out/stage"
+say "done: $out/install/lib/libjpeg.a"

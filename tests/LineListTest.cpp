@@ -1,0 +1,257 @@
+// Loading, splitting and saving texts, from bytes to lines and back.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/TempFolder.h"
+#include "text/Error.h"
+#include "text/LineList.h"
+
+namespace {
+
+using Lines = std::vector<Text>;
+
+Lines AllLines(const LineList& list) {
+    Lines lines;
+    for (std::int32_t i = 0; i < list.LineCount(); ++i) {
+        lines.emplace_back(list.GetLine(i));
+    }
+    return lines;
+}
+
+struct RoundTrip {
+    const char* name;
+    std::string bytes;
+    TextEncoding encoding;
+    Lines lines;
+    std::string saved;
+};
+
+using namespace std::string_literals;
+
+const RoundTrip roundTrips[] = {
+    {"empty file", "", TextEncoding::SystemCodePage, {}, ""},
+    {"utf8 mark only", "\xEF\xBB\xBF", TextEncoding::Utf8, {}, "\xEF\xBB\xBF"},
+    {"utf16le mark only", "\xFF\xFE", TextEncoding::Utf16Le, {}, "\xFF\xFE"},
+    {"utf16be mark only", "\xFE\xFF", TextEncoding::Utf16Be, {}, "\xFE\xFF"},
+    {"crlf", "a\r\nb", TextEncoding::SystemCodePage, {u"a", u"b"}, "a\r\nb\r\n"},
+    {"lf only", "a\nb\n", TextEncoding::SystemCodePage, {u"a", u"b"}, "a\r\nb\r\n"},
+    {"lone cr", "a\rb", TextEncoding::SystemCodePage, {u"a", u"b"}, "a\r\nb\r\n"},
+    {"lf then cr", "a\n\rb", TextEncoding::SystemCodePage, {u"a", u"", u"b"}, "a\r\n\r\nb\r\n"},
+    {"cr cr", "a\r\rb", TextEncoding::SystemCodePage, {u"a", u"", u"b"}, "a\r\n\r\nb\r\n"},
+    {"one break only", "\r\n", TextEncoding::SystemCodePage, {u""}, "\r\n"},
+    {"two breaks at the end", "a\n\n", TextEncoding::SystemCodePage, {u"a", u""}, "a\r\n\r\n"},
+    {"nul in a line", "a\0b\n"s, TextEncoding::SystemCodePage, {u"a\0b"s}, "a\0b\r\n"s},
+    {"utf8 text",
+     "\xEF\xBB\xBF"
+     "caf\xC3\xA9 \xF0\x9F\x97\xBA\n",
+     TextEncoding::Utf8,
+     {u"café \U0001F5FA"},
+     "\xEF\xBB\xBF"
+     "caf\xC3\xA9 \xF0\x9F\x97\xBA\r\n"},
+    {"utf16le text",
+     "\xFF\xFE"
+     "a\0\xE9\0\n\0"s,
+     TextEncoding::Utf16Le,
+     {u"aé"},
+     "\xFF\xFE"
+     "a\0\xE9\0\r\0\n\0"s},
+    {"utf16be text",
+     "\xFE\xFF\0a\0\r\0\n\0b"s,
+     TextEncoding::Utf16Be,
+     {u"a", u"b"},
+     "\xFE\xFF\0a\0\r\0\n\0b\0\r\0\n"s},
+    {"utf16le odd last byte dropped",
+     "\xFF\xFE"
+     "a\0b"s,
+     TextEncoding::Utf16Le,
+     {u"a"},
+     "\xFF\xFE"
+     "a\0\r\0\n\0"s},
+    {"utf16le nul first",
+     "\xFF\xFE\0\0"s,
+     TextEncoding::Utf16Le,
+     {u"\0"s},
+     "\xFF\xFE\0\0\r\0\n\0"s},
+    {"utf16le lone surrogate kept",
+     "\xFF\xFE\x00\xD8x\0"s,
+     TextEncoding::Utf16Le,
+     {u"\xD800x"},
+     "\xFF\xFE\x00\xD8x\0\r\0\n\0"s},
+    {"short mark is text",
+     "\xEF\xBB",
+     TextEncoding::SystemCodePage,
+     {u"\u00EF\u00BB"},
+     "\xEF\xBB\r\n"},
+};
+
+class RoundTripTest : public testing::TestWithParam<RoundTrip> {};
+
+TEST_P(RoundTripTest, LoadsLinesAndSavesThemBack) {
+    const RoundTrip& row = GetParam();
+    LineList list;
+    list.LoadBytes(row.bytes);
+    EXPECT_EQ(list.Encoding(), row.encoding);
+    EXPECT_EQ(AllLines(list), row.lines);
+    EXPECT_EQ(list.SaveBytes(), row.saved);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, RoundTripTest, testing::ValuesIn(roundTrips), [](const auto& info) {
+    std::string name = info.param.name;
+    for (char& c : name) {
+        c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    }
+    return name;
+});
+
+#ifndef _WIN32
+// Without a mark the bytes go through Windows-1252, whose every byte maps to one character and
+// back, the five unassigned ones included: such files come back byte for byte.
+TEST(SystemCodePage, EveryByteComesBack) {
+    std::string bytes;
+    for (int b = 1; b < 256; ++b) {
+        if (b != '\r' && b != '\n') {
+            bytes.push_back(static_cast<char>(b));
+        }
+    }
+    bytes += "\r\n";
+    LineList list;
+    list.LoadBytes(bytes);
+    ASSERT_EQ(list.LineCount(), 1);
+    const TextView line = list.GetLine(0);
+    EXPECT_EQ(line[0x80 - 3], u'\u20AC');  // 0x80 is the euro sign (CR and LF left out before)
+    EXPECT_EQ(line.find(u'\u0081'), 0x81u - 3);
+    EXPECT_EQ(line.find(u'\u009D'), 0x9Du - 3);
+    EXPECT_EQ(list.SaveBytes(), bytes);
+}
+
+TEST(SystemCodePage, Utf8WithoutMarkReadsByteByByte) {
+    LineList list;
+    list.LoadBytes("caf\xC3\xA9");
+    EXPECT_EQ(Text(list.GetLine(0)), u"caf\u00C3\u00A9");
+    EXPECT_EQ(list.SaveBytes(), "caf\xC3\xA9\r\n");
+}
+
+TEST(SystemCodePage, CharacterOutsideItIsWrittenAsDefault) {
+    LineList list;
+    list.InsertLine(0, u"\u0100\u20AC");
+    EXPECT_EQ(list.SaveBytes(), "?\x80\r\n");
+}
+#endif
+
+TEST(Encoding, InvalidBytesRaiseAndKeepTheLines) {
+    const std::string invalid[] = {
+        "\xFF\xFE"
+        "a",  // one byte after a UTF-16 mark
+        "\xFE\xFF"
+        "a",  // the same, big-endian
+        "\xEF\xBB\xBF"
+        "a\xFF",  // a byte that is never UTF-8
+        "\xEF\xBB\xBF"
+        "\xC0\xAF",  // an overlong form
+        "\xEF\xBB\xBF"
+        "\xED\xA0\x80",  // an encoded surrogate
+        "\xEF\xBB\xBF"
+        "ok\xE2\x82",  // a sequence cut by the end of the file
+    };
+    for (const std::string& bytes : invalid) {
+        LineList list;
+        list.LoadBytes("old");
+        EXPECT_THROW(list.LoadBytes(bytes), EncodingError) << testing::PrintToString(bytes);
+        EXPECT_EQ(AllLines(list), Lines{u"old"});
+        EXPECT_NE(list.Encoding(), TextEncoding::SystemCodePage);
+        try {
+            list.LoadBytes(bytes);
+        } catch (const EncodingError& error) {
+            EXPECT_EQ(error.Message(),
+                      u"Aucun mappage pour le caractère Unicode n'existe dans la page de code "
+                      u"multi-octet cible");
+        }
+    }
+}
+
+TEST(Encoding, NeverLoadedListSavesInSystemCodePage) {
+    LineList list;
+    EXPECT_EQ(list.Encoding(), std::nullopt);
+    list.InsertLine(0, u"x");
+    EXPECT_EQ(list.SaveBytes(), "x\r\n");
+}
+
+TEST(Lines, TextsAreStoredUnaltered) {
+    LineList list;
+    list.InsertLine(0, u" a\r\nb ");
+    EXPECT_EQ(list.LineCount(), 1);
+    EXPECT_EQ(Text(list.GetLine(0)), u" a\r\nb ");
+    EXPECT_EQ(list.SaveBytes(), " a\r\nb \r\n");
+}
+
+TEST(Lines, InsertAtCountAppends) {
+    LineList list;
+    list.LoadBytes("a\nb\n");
+    list.InsertLine(2, u"c");
+    list.InsertLine(0, u"z");
+    EXPECT_EQ(AllLines(list), (Lines{u"z", u"a", u"b", u"c"}));
+}
+
+struct IndexCase {
+    const char* operation;
+    std::int32_t lines;
+    std::int32_t index;
+    const char16_t* message;
+};
+
+TEST(Lines, IndexErrorsNameIndexAndBound) {
+    const IndexCase cases[] = {
+        {"get", 0, 0, u"Index de liste hors limites (0).  LineList est vide"},
+        {"replace", 0, 0, u"Index de liste hors limites (0).  LineList est vide"},
+        {"get", 2, 2, u"Index de liste hors limites (2).  L'intervalle de LineList est 0..1"},
+        {"get", 2, -1, u"Index de liste hors limites (-1).  L'intervalle de LineList est 0..1"},
+        {"replace", 2, 2, u"Index de liste hors limites (2).  L'intervalle de LineList est 0..1"},
+        {"insert", 2, 3, u"Index de liste hors limites (3).  L'intervalle de LineList est 0..2"},
+        {"insert", 0, 4, u"Index de liste hors limites (4).  L'intervalle de LineList est 0..0"},
+    };
+    for (const IndexCase& c : cases) {
+        LineList list;
+        for (std::int32_t i = 0; i < c.lines; ++i) {
+            list.InsertLine(i, u"line");
+        }
+        const std::string operation = c.operation;
+        try {
+            if (operation == "get") {
+                list.GetLine(c.index);
+            } else if (operation == "replace") {
+                list.ReplaceLine(c.index, u"x");
+            } else {
+                list.InsertLine(c.index, u"x");
+            }
+            ADD_FAILURE() << operation << " " << c.index << " did not raise";
+        } catch (const LineIndexError& error) {
+            EXPECT_EQ(error.Message(), c.message) << operation << " " << c.index;
+        }
+        EXPECT_EQ(list.LineCount(), c.lines);
+    }
+}
+
+// A large file is read and decoded in blocks: characters cut by a block's end must survive.
+TEST(Blocks, CharactersAcrossBlockEndsSurvive) {
+    std::string bytes = "\xEF\xBB\xBF";
+    std::string expected = bytes;
+    std::int32_t count = 0;
+    while (bytes.size() < (9u << 20)) {
+        const std::string line =
+            "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x97\xBA" + std::to_string(bytes.size());
+        bytes += line + "\n";
+        expected += line + "\r\n";
+        ++count;
+    }
+    TempFolder folder;
+    WriteBytes(folder / "big.xml", bytes);
+    LineList list;
+    list.LoadFile(AsText(folder / "big.xml"));
+    EXPECT_EQ(list.LineCount(), count);
+    EXPECT_TRUE(list.SaveBytes() == expected);
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+// The rewrite of a profile: which lines change, which are inserted, and what it raises.
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "MapInstaller/ProfileRewrite.h"
+#include "support/TempFolder.h"
+#include "text/Error.h"
+
+namespace {
+
+using Lines = std::vector<Text>;
+
+const Text mapFiles(MapFilesLine);
+const Text raster(ShowRasterLine);
+// The element alone, as it stands in a line that holds other text too.
+const Text mapFilesElement = mapFiles.substr(4);
+const Text rasterElement = u"<showraster>1</showraster>";
+
+LineList ListOf(const Lines& lines) {
+    LineList list;
+    for (const Text& line : lines) {
+        list.InsertLine(list.LineCount(), line);
+    }
+    return list;
+}
+
+Lines AllLines(const LineList& list) {
+    Lines lines;
+    for (std::int32_t i = 0; i < list.LineCount(); ++i) {
+        lines.emplace_back(list.GetLine(i));
+    }
+    return lines;
+}
+
+struct RewriteCase {
+    const char* name;
+    Lines before;
+    Lines after;
+};
+
+const RewriteCase rewriteCases[] = {
+    {"both elements on lines of their own",
+     {u"<lx>", u"  <mapfiles>old.cmr</mapfiles>", u"\t<showraster>0</showraster>", u"</lx>"},
+     {u"<lx>", mapFiles, raster, u"</lx>"}},
+    {"five lines without map files: inserted before the fifth",
+     {u"a", u"b", u"c", u"d", u"e"},
+     {u"a", u"b", u"c", u"d", mapFiles, u"e"}},
+    {"exactly four lines: appended",
+     {u"a", u"b", u"c", u"<showraster>0</showraster>"},
+     {u"a", u"b", u"c", raster, mapFiles}},
+    {"every matching line is set",
+     {u"<mapfiles>a</mapfiles>", u"<showraster>0</showraster>", u"<mapfiles>b</mapfiles>",
+      u"  <showraster>x</showraster>  "},
+     {mapFiles, raster, mapFiles, raster}},
+    {"near misses do not match",
+     {u"<MAPFILES>x</MAPFILES>", u"<mapfiles >x</mapfiles>", u"<mapfiles/>", u"</mapfiles>",
+      u"<ShowRaster>0</ShowRaster>"},
+     {u"<MAPFILES>x</MAPFILES>", u"<mapfiles >x</mapfiles>", u"<mapfiles/>", u"</mapfiles>",
+      mapFiles, u"<ShowRaster>0</ShowRaster>"}},
+    {"opening tag without any closing tag: the whole line goes",
+     {u"x <mapfiles>a,b", u"<showraster>0 y", u"c", u"d"},
+     {mapFiles, raster, u"c", u"d"}},
+    // What else a line holds stays: only the element takes its new value.
+    {"element among other text",
+     {u"<p><mapfiles>a</mapfiles><z/></p>", u"<q><showraster>0</showraster></q>"},
+     {u"<p>" + mapFilesElement + u"<z/></p>", u"<q>" + rasterElement + u"</q>"}},
+    {"whole profile on one line",
+     {u"<lx><mapfiles>a</mapfiles><showraster>0</showraster></lx>"},
+     {u"<lx>" + mapFilesElement + rasterElement + u"</lx>"}},
+    {"both elements alone on one line get both set",
+     {u"  <mapfiles>a</mapfiles> <showraster>0</showraster>"},
+     {u"  " + mapFilesElement + u" " + rasterElement}},
+    {"element over several lines is replaced whole",
+     {u"<lx>", u"  <mapfiles>a,", u"b,", u"c</mapfiles>", u"  <showraster>", u"0", u"</showraster>",
+      u"</lx>"},
+     {u"<lx>", mapFiles, raster, u"</lx>"}},
+    {"element over several lines keeps the text around it",
+     {u"<lx><mapfiles>a,", u"b</mapfiles><x/>", u"y"},
+     {u"<lx>" + mapFilesElement + u"<x/>", u"y"}},
+    {"two elements on a line",
+     {u"<mapfiles>a</mapfiles>|<mapfiles>b</mapfiles>"},
+     {mapFilesElement + u"|" + mapFilesElement}},
+};
+
+class RewriteTest : public testing::TestWithParam<RewriteCase> {};
+
+TEST_P(RewriteTest, SetsTheMapSet) {
+    LineList list = ListOf(GetParam().before);
+    RewriteProfile(list);
+    EXPECT_EQ(AllLines(list), GetParam().after);
+    // A second rewrite changes nothing.
+    RewriteProfile(list);
+    EXPECT_EQ(AllLines(list), GetParam().after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, RewriteTest, testing::ValuesIn(rewriteCases),
+                         [](const auto& info) {
+                             std::string name = info.param.name;
+                             for (char& c : name) {
+                                 c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             }
+                             return name;
+                         });
+
+TEST(MapFilesLine, IsTheEighteenTilesInOrder) {
+    EXPECT_EQ(MapFilesLine.size(), 495u);
+    EXPECT_EQ(ShowRasterLine.size(), 34u);
+    std::vector<std::string> names;
+    for (int a : {45, 47, 49}) {
+        for (int b : {5, 7, 9, 11, 13, 15}) {
+            names.push_back(std::to_string(a) + std::to_string(b) + "-" + std::to_string(a - 2) +
+                            std::to_string(b + 2) + "-vqd-contrast.cmr");
+        }
+    }
+    std::sort(names.begin(), names.end());
+    std::string line = "    <mapfiles>";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        line += (i ? "," : "") + names[i];
+    }
+    line += "</mapfiles>";
+    EXPECT_EQ(ToUtf8(MapFilesLine), line);
+}
+
+TEST(InsertFails, ShortProfilesWithoutMapFilesRaiseTheInsertIndex) {
+    for (std::int32_t count = 0; count <= 3; ++count) {
+        LineList list =
+            ListOf(Lines(static_cast<std::size_t>(count), u"<showraster>0</showraster>"));
+        try {
+            RewriteProfile(list);
+            ADD_FAILURE() << count << " lines: no error";
+        } catch (const LineIndexError& error) {
+            EXPECT_EQ(error.Message(),
+                      u"Index de liste hors limites (4).  L'intervalle de LineList est 0.." +
+                          Text(1, static_cast<char16_t>(u'0' + count)));
+        }
+    }
+}
+
+struct FileCase {
+    const char* name;
+    std::string before;
+    std::string after;
+};
+
+// The whole job on files: bytes in, bytes out, in each encoding.
+TEST(ApplyMapSet, RewritesFilesInTheirEncoding) {
+    const std::string map = ToUtf8(MapFilesLine);
+    const FileCase cases[] = {
+        {"utf8 with lf", "\xEF\xBB\xBF<lx>\n<mapfiles>a</mapfiles>\n<showraster>0</showraster>\n",
+         "\xEF\xBB\xBF<lx>\r\n" + map + "\r\n        <showraster>1</showraster>\r\n"},
+        {"no mark, last line without break", "1\n2\n3\n4\n5",
+         "1\r\n2\r\n3\r\n4\r\n" + map + "\r\n5\r\n"},
+    };
+    for (const FileCase& c : cases) {
+        TempFolder folder;
+        WriteBytes(folder / "p.xml", c.before);
+        ApplyMapSet(AsText(folder / "p.xml"));
+        EXPECT_EQ(ReadBytes(folder / "p.xml"), c.after) << c.name;
+        EXPECT_TRUE(ProfileHoldsMapSet(AsText(folder / "p.xml"))) << c.name;
+        ApplyMapSet(AsText(folder / "p.xml"));
+        EXPECT_EQ(ReadBytes(folder / "p.xml"), c.after) << c.name << ", second run";
+        EXPECT_EQ(folder.Names(), std::set<std::string>{"p.xml"});
+    }
+}
+
+TEST(ApplyMapSet, Utf16ProfilesStayUtf16) {
+    std::string before = "\xFF\xFE";
+    for (const char c : std::string("a\nb\nc\nd\n<showraster>0</showraster>\n")) {
+        before += c;
+        before += '\0';
+    }
+    TempFolder folder;
+    WriteBytes(folder / "p.xml", before);
+    ApplyMapSet(AsText(folder / "p.xml"));
+    LineList reloaded;
+    reloaded.LoadFile(AsText(folder / "p.xml"));
+    EXPECT_EQ(reloaded.Encoding(), TextEncoding::Utf16Le);
+    EXPECT_EQ(AllLines(reloaded), (Lines{u"a", u"b", u"c", u"d", mapFiles, raster}));
+}
+
+// A profile that cannot be loaded reports why, and is not written.
+TEST(ApplyMapSet, LoadErrorsAreReportedAsThemselves) {
+    TempFolder folder;
+    EXPECT_THROW(ApplyMapSet(AsText(folder / "missing.xml")), FileOpenError);
+    EXPECT_EQ(folder.Names(), std::set<std::string>{});
+
+    const std::string broken = "\xEF\xBB\xBF<lx>\xFF\n";
+    WriteBytes(folder / "broken.xml", broken);
+    EXPECT_THROW(ApplyMapSet(AsText(folder / "broken.xml")), EncodingError);
+    EXPECT_EQ(ReadBytes(folder / "broken.xml"), broken);
+}
+
+TEST(ApplyMapSet, ShortProfilesAreNotWritten) {
+    for (const std::string& bytes : {std::string(), std::string("\xEF\xBB\xBF"),
+                                     std::string("<showraster>0</showraster>\n")}) {
+        TempFolder folder;
+        WriteBytes(folder / "p.xml", bytes);
+        EXPECT_THROW(ApplyMapSet(AsText(folder / "p.xml")), LineIndexError);
+        EXPECT_EQ(ReadBytes(folder / "p.xml"), bytes);
+    }
+}
+
+}  // namespace

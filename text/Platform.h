@@ -1,0 +1,84 @@
+#pragma once
+
+// The file system and code-page services that the line list needs, behind one interface with a
+// Win32 implementation (Platform_win.cpp) and a POSIX one (Platform_posix.cpp). Failures come back
+// as the platform's error codes; the line list turns them into its errors.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Text.h"
+
+namespace platform {
+
+using ErrorCode = std::uint32_t;
+constexpr ErrorCode noError = 0;
+
+// The path completed to a full path, as the platform does it: joined to the current folder,
+// "." and ".." folded, no link resolved; the file need not exist.
+Text FullPath(TextView path);
+
+// The platform's message for an error code in the user's language, untrimmed; empty if it has none.
+Text SystemErrorText(ErrorCode code);
+
+// An open file, closed when its owner goes.
+class InputFile {
+  public:
+    InputFile();
+    ~InputFile();
+    InputFile(InputFile&&) noexcept;
+    InputFile& operator=(InputFile&&) noexcept;
+
+    // Opens an existing file for reading; others may read it meanwhile but not write it.
+    ErrorCode Open(TextView path);
+    ErrorCode Size(std::uint64_t& size) const;
+    // Reads up to `capacity` bytes; `got` is 0 at the end of the file.
+    ErrorCode Read(char* buffer, std::size_t capacity, std::size_t& got);
+
+  private:
+    struct Handle;
+    std::unique_ptr<Handle> handle_;
+};
+
+// The new content of a file, written beside it and put in its place in one step, so that a failure
+// at any point leaves the old file whole and no new file behind. Where no file can be made beside
+// it but the file itself is writable, the content is written in place.
+class FileReplacement {
+  public:
+    FileReplacement();
+    ~FileReplacement();  // removes the new file unless it was put in place
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+
+    // Fails when the file cannot be written: read-only, held open by another program, no right.
+    ErrorCode Open(TextView path);
+    // Writes at most `size` bytes; `written` tells how many went. A failure may still have
+    // written some.
+    ErrorCode Write(const char* data, std::size_t size, std::size_t& written);
+    // Forces the written content to the disk.
+    ErrorCode Flush();
+    // Puts the new content in the file's place.
+    ErrorCode Commit();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// The system's ANSI code page is UTF-8 (then a byte-order mark goes before such texts).
+bool SystemCodePageIsUtf8();
+
+// Decodes strict UTF-8; false when any byte sequence is invalid. Appends to `text`.
+bool DecodeUtf8(std::string_view bytes, Text& text);
+// Encodes to UTF-8; a lone surrogate becomes U+FFFD. Appends to `bytes`.
+void EncodeUtf8(TextView text, std::string& bytes);
+
+// How many leading bytes of `bytes` end on a character boundary of the system code page.
+std::size_t SystemCodePageCompletePrefix(std::string_view bytes);
+// Conversions from and to the system's ANSI code page; they never fail.
+void DecodeSystemCodePage(std::string_view bytes, Text& text);
+void EncodeSystemCodePage(TextView text, std::string& bytes);
+
+}  // namespace platform

@@ -1,0 +1,305 @@
+#include "Platform.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <vector>
+
+namespace platform {
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+
+// Windows strings are the same UTF-16 code units.
+const wchar_t* Wide(const Text& text) {
+    return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+ErrorCode LastError() {
+    return static_cast<ErrorCode>(GetLastError());
+}
+
+// A file handle closed when its owner goes.
+class FileHandle {
+  public:
+    FileHandle() = default;
+    explicit FileHandle(HANDLE handle) : handle_(handle) {}
+    ~FileHandle() { Close(); }
+    FileHandle(FileHandle&& other) noexcept : handle_(other.handle_) {
+        other.handle_ = INVALID_HANDLE_VALUE;
+    }
+    FileHandle& operator=(FileHandle&& other) noexcept {
+        if (this != &other) {
+            Close();
+            handle_ = other.handle_;
+            other.handle_ = INVALID_HANDLE_VALUE;
+        }
+        return *this;
+    }
+
+    HANDLE Get() const { return handle_; }
+    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    bool Close() {
+        const bool closed = !Valid() || CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        return closed;
+    }
+
+  private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// Conversions take int lengths; longer inputs go through in pieces cut where `cut` says.
+constexpr std::size_t conversionPiece = 1 << 30;
+
+}  // namespace
+
+Text FullPath(TextView path) {
+    const Text input(path);
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetFullPathNameW(Wide(input), static_cast<DWORD>(buffer.size()),
+                                              buffer.data(), nullptr);
+        if (length == 0) {
+            return input;
+        }
+        if (length < buffer.size()) {
+            return Text(reinterpret_cast<const char16_t*>(buffer.data()), length);
+        }
+        buffer.resize(length);
+    }
+}
+
+Text SystemErrorText(ErrorCode code) {
+    wchar_t* message = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    if (length == 0 || message == nullptr) {
+        return {};
+    }
+    Text text(reinterpret_cast<const char16_t*>(message), length);
+    LocalFree(message);
+    return text;
+}
+
+struct InputFile::Handle {
+    FileHandle file;
+};
+
+InputFile::InputFile() = default;
+InputFile::~InputFile() = default;
+InputFile::InputFile(InputFile&&) noexcept = default;
+InputFile& InputFile::operator=(InputFile&&) noexcept = default;
+
+ErrorCode InputFile::Open(TextView path) {
+    const HANDLE file = CreateFileW(Wide(Text(path)), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return LastError();
+    }
+    handle_ = std::make_unique<Handle>(Handle{FileHandle(file)});
+    return noError;
+}
+
+ErrorCode InputFile::Size(std::uint64_t& size) const {
+    LARGE_INTEGER value{};
+    if (!GetFileSizeEx(handle_->file.Get(), &value)) {
+        return LastError();
+    }
+    size = static_cast<std::uint64_t>(value.QuadPart);
+    return noError;
+}
+
+ErrorCode InputFile::Read(char* buffer, std::size_t capacity, std::size_t& got) {
+    DWORD read = 0;
+    const DWORD asked = static_cast<DWORD>(capacity < conversionPiece ? capacity : conversionPiece);
+    const BOOL ok = ReadFile(handle_->file.Get(), buffer, asked, &read, nullptr);
+    got = read;
+    return ok ? noError : LastError();
+}
+
+struct FileReplacement::State {
+    Text target;
+    Text temporary;  // empty when writing in place
+    FileHandle file;
+    bool targetExists = false;
+    bool committed = false;
+};
+
+FileReplacement::FileReplacement() : state_(std::make_unique<State>()) {}
+
+FileReplacement::~FileReplacement() {
+    if (!state_->committed && !state_->temporary.empty()) {
+        state_->file.Close();
+        DeleteFileW(Wide(state_->temporary));
+    }
+}
+
+ErrorCode FileReplacement::Open(TextView path) {
+    State& s = *state_;
+    s.target = Text(path);
+    // Opening the file as the save would open it tells whether it may be written at all: a
+    // read-only file, one held open by another program or one without the right is refused.
+    {
+        FileHandle probe(CreateFileW(Wide(s.target), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (probe.Valid()) {
+            s.targetExists = true;
+        } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+            return LastError();
+        }
+    }
+
+    const Text full = FullPath(path);
+    const std::size_t slash = full.find_last_of(u"\\/");
+    const Text folder = slash == Text::npos ? Text() : full.substr(0, slash + 1);
+    const Text name = slash == Text::npos ? full : full.substr(slash + 1);
+    for (unsigned attempt = 0; attempt < 16; ++attempt) {
+        wchar_t suffix[32];
+        wsprintfW(suffix, L".%08lX.tmp", GetTickCount() ^ (GetCurrentProcessId() << 8) ^ attempt);
+        const Text candidate = folder + u"~" + name + reinterpret_cast<const char16_t*>(suffix);
+        const HANDLE file = CreateFileW(Wide(candidate), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            s.temporary = candidate;
+            s.file = FileHandle(file);
+            return noError;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+    }
+    // No new file can be made in the folder: write in place.
+    const HANDLE file = CreateFileW(Wide(s.target), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return LastError();
+    }
+    s.file = FileHandle(file);
+    return noError;
+}
+
+ErrorCode FileReplacement::Write(const char* data, std::size_t size, std::size_t& written) {
+    DWORD done = 0;
+    const DWORD asked = static_cast<DWORD>(size < conversionPiece ? size : conversionPiece);
+    const BOOL ok = WriteFile(state_->file.Get(), data, asked, &done, nullptr);
+    written = done;
+    return ok ? noError : LastError();
+}
+
+ErrorCode FileReplacement::Flush() {
+    if (!FlushFileBuffers(state_->file.Get())) {
+        return LastError();
+    }
+    return state_->file.Close() ? noError : LastError();
+}
+
+ErrorCode FileReplacement::Commit() {
+    State& s = *state_;
+    if (!s.temporary.empty()) {
+        // ReplaceFileW keeps the file's attributes, owner and security on the new content.
+        const BOOL moved =
+            s.targetExists ? ReplaceFileW(Wide(s.target), Wide(s.temporary), nullptr,
+                                          REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                           : MoveFileExW(Wide(s.temporary), Wide(s.target), MOVEFILE_WRITE_THROUGH);
+        if (!moved) {
+            return LastError();
+        }
+    }
+    s.committed = true;
+    return noError;
+}
+
+bool SystemCodePageIsUtf8() {
+    return GetACP() == CP_UTF8;
+}
+
+bool DecodeUtf8(std::string_view bytes, Text& text) {
+    for (std::size_t start = 0; start < bytes.size();) {
+        std::size_t size =
+            bytes.size() - start < conversionPiece ? bytes.size() - start : conversionPiece;
+        // Cut before a sequence that would straddle the piece.
+        while (size > 0 && start + size < bytes.size() &&
+               (static_cast<unsigned char>(bytes[start + size]) & 0xC0) == 0x80) {
+            --size;
+        }
+        const char* piece = bytes.data() + start;
+        const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, piece,
+                                              static_cast<int>(size), nullptr, 0);
+        if (units == 0) {
+            return false;
+        }
+        const std::size_t at = text.size();
+        text.resize(at + static_cast<std::size_t>(units));
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, piece, static_cast<int>(size),
+                            reinterpret_cast<wchar_t*>(text.data() + at), units);
+        start += size;
+    }
+    return true;
+}
+
+namespace {
+
+void Encode(UINT codePage, TextView text, std::string& bytes) {
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t size =
+            text.size() - start < conversionPiece ? text.size() - start : conversionPiece;
+        // Keep a surrogate pair in one piece.
+        if (start + size < text.size() && text[start + size - 1] >= 0xD800 &&
+            text[start + size - 1] <= 0xDBFF) {
+            --size;
+        }
+        const auto piece = reinterpret_cast<const wchar_t*>(text.data() + start);
+        const int count = WideCharToMultiByte(codePage, 0, piece, static_cast<int>(size), nullptr,
+                                              0, nullptr, nullptr);
+        const std::size_t at = bytes.size();
+        bytes.resize(at + static_cast<std::size_t>(count));
+        WideCharToMultiByte(codePage, 0, piece, static_cast<int>(size), bytes.data() + at, count,
+                            nullptr, nullptr);
+        start += size;
+    }
+}
+
+}  // namespace
+
+void EncodeUtf8(TextView text, std::string& bytes) {
+    Encode(CP_UTF8, text, bytes);
+}
+
+std::size_t SystemCodePageCompletePrefix(std::string_view bytes) {
+    CPINFO info{};
+    if (!GetCPInfo(CP_ACP, &info) || info.MaxCharSize == 1) {
+        return bytes.size();
+    }
+    // Walk the double-byte characters to see whether the last byte is a lead byte left alone.
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        i += IsDBCSLeadByte(static_cast<BYTE>(bytes[i])) ? 2 : 1;
+    }
+    return i > bytes.size() ? bytes.size() - 1 : bytes.size();
+}
+
+void DecodeSystemCodePage(std::string_view bytes, Text& text) {
+    for (std::size_t start = 0; start < bytes.size();) {
+        std::size_t size =
+            bytes.size() - start < conversionPiece ? bytes.size() - start : conversionPiece;
+        size = SystemCodePageCompletePrefix(bytes.substr(start, size));
+        if (size == 0) {
+            size = bytes.size() - start;
+        }
+        const char* piece = bytes.data() + start;
+        const int units = MultiByteToWideChar(CP_ACP, 0, piece, static_cast<int>(size), nullptr, 0);
+        const std::size_t at = text.size();
+        text.resize(at + static_cast<std::size_t>(units));
+        MultiByteToWideChar(CP_ACP, 0, piece, static_cast<int>(size),
+                            reinterpret_cast<wchar_t*>(text.data() + at), units);
+        start += size;
+    }
+}
+
+void EncodeSystemCodePage(TextView text, std::string& bytes) {
+    Encode(CP_ACP, text, bytes);
+}
+
+}  // namespace platform
