@@ -1,10 +1,11 @@
 #!/bin/sh
 # Draws the installer's artwork and writes it into resources/:
-#   resources/logo.jpg  the picture beside the installer's controls
+#   resources/logo.jpg  the picture the installer's window shows
 #   resources/app.ico   the program's icon, assembled by scripts/make-ico.py
 # The output is committed; the build never runs this. Re-running it gives the
 # same pictures (the one random input, the terrain's roughness, is seeded).
-# Needs ImageMagick, icoutils, python3 and the DejaVu fonts (scripts/setup.sh).
+# Needs ImageMagick, python3, icoutils (for the check at the end) and the
+# DejaVu fonts, all in scripts/setup.sh.
 set -eu
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,6 +26,12 @@ gold_dark='#B9832A'
 contour='#9A6B3F'
 water='#A7D0EC'
 water_dark='#4F8FC0'
+lowland='#CFE5C3'
+meadow='#EAEFC6'
+hill='#EEDDB3'
+hilltop='#E3C39A'
+woods='#8FC27A'
+woods_pale='#B3D69C'
 paper='#FBF8F0'
 font='DejaVu-Sans-Bold'
 
@@ -33,7 +40,7 @@ font='DejaVu-Sans-Bold'
 map_w=680
 map_h=520
 
-# Terrain height as a grey image: two summits and a ridge made of blurred
+# Terrain height as a grey image: two summits and two knolls made of blurred
 # discs, a basin for the lake, and seeded plasma for natural roughness.
 height_field() {
   convert -size ${map_w}x${map_h} -virtual-pixel edge \
@@ -67,8 +74,8 @@ paint() {
 }
 
 terrain() {
-  convert -size 1x1 xc:'#CFE5C3' xc:'#DDEBC4' xc:'#EAEFC6' xc:'#F2EBC2' \
-    xc:'#EEDDB3' xc:'#E6CBA2' xc:'#D9B690' +append "$work/tints.png"
+  convert -size 1x1 xc:"$lowland" xc:'#DDEBC4' xc:"$meadow" xc:'#F2EBC2' \
+    xc:"$hill" xc:'#E6CBA2' xc:'#D9B690' +append "$work/tints.png"
   convert "$work/height.png" -posterize 14 "$work/levels.png"
   convert "$work/height.png" -threshold 9% -negate "$work/lake.png"
   convert "$work/levels.png" -morphology Edge Diamond:1 -threshold 1% \
@@ -82,7 +89,7 @@ terrain() {
     \( "$work/lake.png" -morphology Dilate Disk:6 -negate \) \
     -compose multiply -composite \
     -morphology Open Disk:3 -evaluate multiply 0.55 "$work/woods.png"
-  paint '#8FC27A' "$work/woods.png" "$work/woods-layer.png"
+  paint "$woods" "$work/woods.png" "$work/woods-layer.png"
   paint "$contour" "$work/lines.png" "$work/lines-layer.png"
   paint "$water" "$work/lake.png" "$work/lake-layer.png"
   paint "$water_dark" "$work/shore.png" "$work/shore-layer.png"
@@ -224,16 +231,17 @@ logo() {
   compass_rose
   map_pin
   # The pin's tip, at 45,118 in its picture, marks the trail's summit.
+  # shellcheck disable=SC2046 # the two coordinates become $1 and $2
   set -- $(folded_point $summit_x $summit_y)
   # Laid out at 980x984, twice the logo's size.
   convert -size 980x984 xc:white \
     \( "$work/folded.png" "$work/pin.png" -geometry +$(($1 - 45))+$(($2 - 118)) \
        -composite -resize 800x \
-       \( +clone -background '#1E3A5C' -shadow 30x14+10+18 \) \
+       \( +clone -background "$navy" -shadow 30x14+10+18 \) \
        +swap -background none -layers merge +repage \) \
     -geometry +40+110 -compose over -composite \
     \( "$work/rose.png" -resize 360x \
-       \( +clone -background '#1E3A5C' -shadow 35x12+8+14 \) \
+       \( +clone -background "$navy" -shadow 35x12+8+14 \) \
        +swap -background none -layers merge +repage \) \
     -geometry +580+560 -composite \
     -resize 490x492! -strip -interlace none -sampling-factor 2x2 \
@@ -249,7 +257,7 @@ badge_large() {
     \( "$work/terrain.png" -crop 440x440+120+40 +repage -resize 416x416 \
        \( -size 416x416 xc:black -fill white -draw 'circle 208,208 208,0' \) \
        -alpha off -compose copy_opacity -composite \) \
-    -geometry +48+48 -compose over -composite +geometry \
+    -geometry +48+48 -compose over -composite \
     -fill none -stroke "$gold" -strokewidth 6 -draw 'circle 256,256 256,37' \
     -stroke "${navy}66" -strokewidth 10 -draw "$star" \
     -stroke none -draw "$star" \
@@ -259,8 +267,8 @@ badge_large() {
 }
 
 # The badge redrawn for 16, 32 and 48 pixels, where a scaled-down copy of
-# the large one turns to mush: a bezel of whole pixels, a plain map with one
-# hill, a lake and a river, and a bolder star. Drawn at eight times the size
+# the large one turns to mush: a bezel of whole pixels, a plain map with two
+# hills, a lake and a river, and a bolder star. Drawn at eight times the size
 # and averaged down, so edges that sit on pixel boundaries stay sharp.
 # Arguments: size, bezel width, star's long and short points, star's waist,
 # hub radius, all in pixels of the final size; a short point of 0 leaves out
@@ -270,9 +278,8 @@ badge_small() {
   s=$((8 * n))
   c=$((4 * n))
   star=$(star_primitives $c $(($3 * 8)) $(($4 * 8)) $(($5 * 8)))
-  map=$(awk -v n="$n" -v hub="$6" -v contour="$contour" -v hill='#EEDDB3' \
-    -v hilltop='#E3C39A' \
-    -v water="$water" -v water_dark="$water_dark" 'BEGIN {
+  map=$(awk -v n="$n" -v hub="$6" -v contour="$contour" -v hill="$hill" \
+    -v hilltop="$hilltop" -v water="$water" -v water_dark="$water_dark" 'BEGIN {
     u = n / 4            # one unit of a 32-unit design, in drawing pixels
     p = 8                # one final pixel, in drawing pixels
     c = 4 * n
@@ -295,7 +302,7 @@ badge_small() {
   fi
   convert -size ${s}x$s xc:none \
     -fill "$navy" -draw "circle $c,$c $c,0" \
-    -fill '#EAEFC6' -draw "circle $c,$c $c,$((8 * $2))" \
+    -fill "$meadow" -draw "circle $c,$c $c,$((8 * $2))" \
     \( -size ${s}x$s xc:none -draw "$map" \
        \( -size ${s}x$s xc:none -fill white \
           -draw "circle $c,$c $c,$((8 * $2))" \) \
@@ -318,8 +325,8 @@ badge_small() {
 icon() {
   convert -size 1x1 xc:"$navy" xc:"$navy_light" xc:"$steel" xc:"$red" \
     xc:"$red_dark" xc:"$gold" xc:"$gold_dark" xc:"$contour" xc:"$water" \
-    xc:"$water_dark" xc:'#EAEFC6' xc:'#EEDDB3' xc:'#E3C39A' xc:'#CFE5C3' \
-    xc:'#B3D69C' +append "$work/palette-15.png"
+    xc:"$water_dark" xc:"$meadow" xc:"$hill" xc:"$hilltop" xc:"$lowland" \
+    xc:"$woods_pale" +append "$work/palette-15.png"
   convert "$work/badge-512.png" -resize 256x256 "$work/badge-256.png"
   for n in 16 32 48 256; do
     if [ $n -eq 256 ]; then
@@ -339,6 +346,7 @@ icon() {
   done
   python3 "$repo/scripts/make-ico.py" "$out/app.ico" "$work" 16 32 48 256
   python3 "$repo/scripts/make-ico.py" --list "$out/app.ico"
+  icotool --list "$out/app.ico"
 }
 
 logo

@@ -8,7 +8,7 @@ packages="
   clang clang-format libclang-rt-14-dev
   googletest libgtest-dev libjpeg-dev
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-tools
-  wine wine64 xvfb x11-utils xdotool imagemagick icoutils python3
+  wine wine64 xvfb x11-utils xdotool imagemagick icoutils python3 fonts-dejavu-core
   dpkg-dev nasm debian-archive-keyring
   time
 "
