@@ -82,10 +82,10 @@ TEST(SafeSave, AttributesOfTheProfileStay) {
     TempFolder folder;
     const fs::path target = folder / "p.xml";
     WriteBytes(target, profile);
-    ASSERT_TRUE(SetFileAttributesW(target.c_str(),
-                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
+    ASSERT_TRUE(SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_HIDDEN);
     ApplyMapSet(AsText(target));
-    EXPECT_TRUE(GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    EXPECT_TRUE(GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_HIDDEN);
     EXPECT_NE(ReadBytes(target), profile);
     EXPECT_EQ(folder.Names(), std::set<std::string>{"p.xml"});
 }

@@ -261,7 +261,6 @@ void LineList::Encode(const std::function<void(std::string_view)>& sink) const {
     const TextEncoding encoding = encoding_.value_or(TextEncoding::SystemCodePage);
     sink(ByteOrderMark(encoding));
     std::string block;
-    block.reserve(blockSize + blockSize / 4);
     for (const Line& line : lines_) {
         const TextView text(line.data, line.size);
         switch (encoding) {

@@ -124,6 +124,7 @@ struct FileReplacement::State {
     Text temporary;  // empty when writing in place
     FileHandle file;
     bool targetExists = false;
+    DWORD targetAttributes = 0;
     bool committed = false;
 };
 
@@ -146,6 +147,7 @@ ErrorCode FileReplacement::Open(TextView path) {
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (probe.Valid()) {
             s.targetExists = true;
+            s.targetAttributes = GetFileAttributesW(Wide(s.target));
         } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
             return LastError();
         }
@@ -156,9 +158,12 @@ ErrorCode FileReplacement::Open(TextView path) {
     const Text folder = slash == Text::npos ? Text() : full.substr(0, slash + 1);
     const Text name = slash == Text::npos ? full : full.substr(slash + 1);
     for (unsigned attempt = 0; attempt < 16; ++attempt) {
-        wchar_t suffix[32];
-        wsprintfW(suffix, L".%08lX.tmp", GetTickCount() ^ (GetCurrentProcessId() << 8) ^ attempt);
-        const Text candidate = folder + u"~" + name + reinterpret_cast<const char16_t*>(suffix);
+        const DWORD stamp = GetTickCount() ^ (GetCurrentProcessId() << 8) ^ (attempt << 24);
+        Text suffix = u".00000000.tmp";
+        for (int digit = 0; digit < 8; ++digit) {
+            suffix[8 - digit] = u"0123456789ABCDEF"[(stamp >> (4 * digit)) & 0xF];
+        }
+        const Text candidate = folder + u"~" + name + suffix;
         const HANDLE file = CreateFileW(Wide(candidate), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
@@ -205,6 +210,12 @@ ErrorCode FileReplacement::Commit() {
                            : MoveFileExW(Wide(s.temporary), Wide(s.target), MOVEFILE_WRITE_THROUGH);
         if (!moved) {
             return LastError();
+        }
+        // Wine's ReplaceFileW leaves the new file's own attributes (hidden, archive...); put the
+        // profile's back, as Windows does. The content is in place already, so this is best effort.
+        if (s.targetExists && s.targetAttributes != INVALID_FILE_ATTRIBUTES &&
+            GetFileAttributesW(Wide(s.target)) != s.targetAttributes) {
+            SetFileAttributesW(Wide(s.target), s.targetAttributes);
         }
     }
     s.committed = true;

@@ -1,0 +1,53 @@
+#!/bin/sh
+# Runs every test: the formatting check, the native tests, the tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer with a minute of fuzzing, and the Windows build's tests under Wine in
+# a virtual display. Installs what it needs first when run as root.
+set -eu
+cd "$(dirname "$0")/.."
+
+if [ "$(id -u)" -eq 0 ]; then
+  scripts/setup.sh
+else
+  echo "test: not root, so the packages of scripts/setup.sh are taken as installed"
+fi
+
+scripts/check-format.sh
+
+for preset in native sanitize windows; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+
+ctest --preset native
+ctest --preset sanitize
+
+# Fuzzing for a bounded time; new inputs it finds go to the build folder, not the repository.
+corpus=build/sanitize/fuzz-corpus
+mkdir -p "$corpus"
+build/sanitize/tests/fuzz/profile_fuzzer -max_total_time="${TALVOR_FUZZ_SECONDS:-60}" \
+  -print_final_stats=1 "$corpus" tests/fuzz/corpus 2>&1 | tail -n 12
+
+# One virtual display and one persistent Wine server for the whole Windows run.
+display=""
+for n in $(seq 90 120); do
+  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
+done
+[ -n "$display" ] || { echo "test: no free X display number" >&2; exit 1; }
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+prefix=$(pwd)/build/windows/wineprefix
+cleanup() {
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+export DISPLAY=":$display"
+for _ in $(seq 50); do
+  xdpyinfo >/dev/null 2>&1 && break
+  sleep 0.1
+done
+scripts/wine-run "$prefix" cmd /c exit 0 >/dev/null 2>&1 || true
+WINEPREFIX=$prefix wineserver -p
+ctest --preset windows
+
+echo "test: all passed"
