@@ -34,6 +34,18 @@ bool IsOnly(TextView line, TextView element) {
     return line == element;
 }
 
+// Whether the line may hold either opening tag: one pass over the line rules out the many lines
+// that hold neither, before each tag is looked for by itself.
+bool MayHoldATag(TextView line) {
+    for (std::size_t at = line.find(u'<'); at != TextView::npos; at = line.find(u'<', at + 1)) {
+        const TextView rest = line.substr(at);
+        if (rest.starts_with(MapFilesTag) || rest.starts_with(ShowRasterTag)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 class ElementSetter {
   public:
     explicit ElementSetter(const Element& element) : element_(element) {}
@@ -101,6 +113,9 @@ RewriteSummary RewriteProfile(LineList& Profil) {
     ElementSetter showRasterSetter(showRaster);
     // The raster rule reads each line after the map-files rule has changed it.
     for (std::int32_t I = 0; I < Profil.LineCount(); ++I) {
+        if (!MayHoldATag(Profil.GetLine(I))) {
+            continue;
+        }
         if (mapFilesSetter.Set(Profil, I)) {
             trouve = true;
             ++summary.mapFilesLinesSet;

@@ -2,11 +2,19 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace codec {
 namespace {
 
 constexpr char16_t replacementCharacter = 0xFFFD;
+
+// Whether the four code units at `units` are all ASCII.
+bool IsAscii4(const char16_t* units) {
+    std::uint64_t word;
+    std::memcpy(&word, units, sizeof word);
+    return (word & 0xFF80FF80FF80FF80u) == 0;
+}
 
 bool IsHighSurrogate(char16_t unit) {
     return unit >= 0xD800 && unit <= 0xDBFF;
@@ -59,6 +67,22 @@ bool DecodeUtf8(std::string_view bytes, Text& text) {
     text.resize(start + bytes.size());
     char16_t* out = text.data() + start;
     while (p < end) {
+        // Runs of ASCII, the bulk of a profile, are widened eight bytes at a time.
+        while (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            if (word & 0x8080808080808080u) {
+                break;
+            }
+            for (int i = 0; i < 8; ++i) {
+                out[i] = p[i];
+            }
+            p += 8;
+            out += 8;
+        }
+        if (p == end) {
+            break;
+        }
         if (*p < 0x80) {
             *out++ = *p++;
             continue;
@@ -101,11 +125,41 @@ void DecodeUtf8Lenient(std::string_view bytes, Text& text) {
 }
 
 void EncodeUtf8(TextView text, std::string& bytes) {
-    bytes.reserve(bytes.size() + text.size());
+    // Measure first, so that the bytes are written in place rather than appended one by one.
+    std::size_t size = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i + 4 <= text.size() && IsAscii4(text.data() + i)) {
+            size += 4;
+            i += 3;
+            continue;
+        }
+        const char16_t unit = text[i];
+        if (unit < 0x80) {
+            size += 1;
+        } else if (unit < 0x800) {
+            size += 2;
+        } else if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+            size += 4;
+            ++i;
+        } else {
+            size += 3;
+        }
+    }
+    const std::size_t start = bytes.size();
+    bytes.resize(start + size);
+    auto out = reinterpret_cast<unsigned char*>(bytes.data() + start);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i + 4 <= text.size() && IsAscii4(text.data() + i)) {
+            for (int k = 0; k < 4; ++k) {
+                out[k] = static_cast<unsigned char>(text[i + k]);
+            }
+            out += 4;
+            i += 3;
+            continue;
+        }
         std::uint32_t cp = text[i];
         if (cp < 0x80) {
-            bytes.push_back(static_cast<char>(cp));
+            *out++ = static_cast<unsigned char>(cp);
             continue;
         }
         if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
@@ -115,16 +169,16 @@ void EncodeUtf8(TextView text, std::string& bytes) {
             cp = replacementCharacter;
         }
         if (cp < 0x800) {
-            bytes.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            *out++ = static_cast<unsigned char>(0xC0 | (cp >> 6));
         } else if (cp < 0x10000) {
-            bytes.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            bytes.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            *out++ = static_cast<unsigned char>(0xE0 | (cp >> 12));
+            *out++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
         } else {
-            bytes.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            bytes.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            bytes.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            *out++ = static_cast<unsigned char>(0xF0 | (cp >> 18));
+            *out++ = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
+            *out++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
         }
-        bytes.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *out++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
     }
 }
 
