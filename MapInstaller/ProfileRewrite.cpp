@@ -1,5 +1,6 @@
 #include "ProfileRewrite.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "text/FileBytes.h"
@@ -34,18 +35,6 @@ bool IsOnly(TextView line, TextView element) {
     return line == element;
 }
 
-// Whether the line may hold either opening tag: one pass over the line rules out the many lines
-// that hold neither, before each tag is looked for by itself.
-bool MayHoldATag(TextView line) {
-    for (std::size_t at = line.find(u'<'); at != TextView::npos; at = line.find(u'<', at + 1)) {
-        const TextView rest = line.substr(at);
-        if (rest.starts_with(MapFilesTag) || rest.starts_with(ShowRasterTag)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 class ElementSetter {
   public:
     explicit ElementSetter(const Element& element) : element_(element) {}
@@ -54,7 +43,7 @@ class ElementSetter {
     // that goes on over later lines is replaced whole, up to its closing tag. Returns whether the
     // line held the opening tag.
     bool Set(LineList& profile, std::int32_t index) {
-        const TextView line = profile.GetLine(index);
+        const Text line = profile.GetLine(index);
         std::size_t at = line.find(element_.openingTag);
         if (at == TextView::npos) {
             return false;
@@ -72,7 +61,7 @@ class ElementSetter {
                     profile.ReplaceLine(index, element_.fixedLine);
                     return true;
                 }
-                const TextView lastLine = profile.GetLine(*last);
+                const Text lastLine = profile.GetLine(*last);
                 const std::size_t end =
                     lastLine.find(element_.closingTag) + element_.closingTag.size();
                 result = result.substr(0, at) + Text(whole) + Text(lastLine.substr(end));
@@ -91,10 +80,9 @@ class ElementSetter {
         if (noClosingFrom_ && from >= *noClosingFrom_) {
             return std::nullopt;
         }
-        for (std::int32_t i = from; i < profile.LineCount(); ++i) {
-            if (profile.GetLine(i).find(element_.closingTag) != TextView::npos) {
-                return i;
-            }
+        const std::int32_t line = profile.FindLine(from, element_.closingTag);
+        if (line < profile.LineCount()) {
+            return line;
         }
         noClosingFrom_ = from;
         return std::nullopt;
@@ -111,17 +99,27 @@ RewriteSummary RewriteProfile(LineList& Profil) {
     bool trouve = false;
     ElementSetter mapFilesSetter(mapFiles);
     ElementSetter showRasterSetter(showRaster);
-    // The raster rule reads each line after the map-files rule has changed it.
-    for (std::int32_t I = 0; I < Profil.LineCount(); ++I) {
-        if (!MayHoldATag(Profil.GetLine(I))) {
-            continue;
-        }
+    // Every line is examined once, in order; the search for the next line holding either tag
+    // skips the many lines that hold neither without reading them.
+    std::int32_t nextMapFiles = Profil.FindLine(0, MapFilesTag);
+    std::int32_t nextShowRaster = Profil.FindLine(0, ShowRasterTag);
+    for (std::int32_t I = std::min(nextMapFiles, nextShowRaster); I < Profil.LineCount();
+         I = std::min(nextMapFiles, nextShowRaster)) {
+        const std::int32_t count = Profil.LineCount();
         if (mapFilesSetter.Set(Profil, I)) {
             trouve = true;
             ++summary.mapFilesLinesSet;
         }
+        // The raster rule reads the line after the map-files rule has changed it.
         if (showRasterSetter.Set(Profil, I)) {
             ++summary.rasterLinesSet;
+        }
+        // An element over several lines took the lines after it: the next ones are sought anew.
+        if (nextMapFiles == I || Profil.LineCount() != count) {
+            nextMapFiles = Profil.FindLine(I + 1, MapFilesTag);
+        }
+        if (nextShowRaster == I || Profil.LineCount() != count) {
+            nextShowRaster = Profil.FindLine(I + 1, ShowRasterTag);
         }
     }
     // A profile without lines fails here too, with the index of the insert.

@@ -120,7 +120,7 @@ TEST(SystemCodePage, EveryByteComesBack) {
     LineList list;
     list.LoadBytes(bytes);
     ASSERT_EQ(list.LineCount(), 1);
-    const TextView line = list.GetLine(0);
+    const Text line = list.GetLine(0);
     EXPECT_EQ(line[0x80 - 3], u'\u20AC');  // 0x80 is the euro sign (CR and LF left out before)
     EXPECT_EQ(line.find(u'\u0081'), 0x81u - 3);
     EXPECT_EQ(line.find(u'\u009D'), 0x9Du - 3);

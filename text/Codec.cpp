@@ -124,6 +124,31 @@ void DecodeUtf8Lenient(std::string_view bytes, Text& text) {
     DecodeUtf8<false>(bytes, text);
 }
 
+bool ValidUtf8(std::string_view bytes) {
+    auto p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto end = p + bytes.size();
+    while (p < end) {
+        // Runs of ASCII are checked eight bytes at a time.
+        std::uint64_t word;
+        while (end - p >= 8) {
+            std::memcpy(&word, p, 8);
+            if (word & 0x8080808080808080u) {
+                break;
+            }
+            p += 8;
+        }
+        if (p == end) {
+            break;
+        }
+        std::size_t length;
+        if (DecodeSequence(p, end, length) < 0) {
+            return false;
+        }
+        p += length;
+    }
+    return true;
+}
+
 void EncodeUtf8(TextView text, std::string& bytes) {
     // Measure first, so that the bytes are written in place rather than appended one by one.
     std::size_t size = 0;

@@ -12,6 +12,7 @@ namespace codec {
 // Strict UTF-8, as Windows decodes it with MB_ERR_INVALID_CHARS: overlong forms, encoded
 // surrogates, code points above U+10FFFF and cut sequences make the whole conversion fail.
 bool DecodeUtf8Strict(std::string_view bytes, Text& text);
+bool ValidUtf8(std::string_view bytes);
 // Every invalid sequence becomes U+FFFD.
 void DecodeUtf8Lenient(std::string_view bytes, Text& text);
 // A lone surrogate becomes U+FFFD, as Windows encodes it.

@@ -70,13 +70,15 @@ class FileReplacement {
 // The system's ANSI code page is UTF-8 (then a byte-order mark goes before such texts).
 bool SystemCodePageIsUtf8();
 
-// Decodes strict UTF-8; false when any byte sequence is invalid. Appends to `text`.
-bool DecodeUtf8(std::string_view bytes, Text& text);
+// Whether the bytes are strict UTF-8: no invalid, overlong, surrogate or cut sequence.
+bool ValidUtf8(std::string_view bytes);
+// Decodes UTF-8 that ValidUtf8 accepted. Appends to `text`.
+void DecodeUtf8(std::string_view bytes, Text& text);
 // Encodes to UTF-8; a lone surrogate becomes U+FFFD. Appends to `bytes`.
 void EncodeUtf8(TextView text, std::string& bytes);
 
-// How many leading bytes of `bytes` end on a character boundary of the system code page.
-std::size_t SystemCodePageCompletePrefix(std::string_view bytes);
+// Whether every byte sequence decoded from the system code page encodes back to itself.
+bool SystemCodePageRoundTrips();
 // Conversions from and to the system's ANSI code page; they never fail.
 void DecodeSystemCodePage(std::string_view bytes, Text& text);
 void EncodeSystemCodePage(TextView text, std::string& bytes);

@@ -241,8 +241,12 @@ bool SystemCodePageIsUtf8() {
     return false;
 }
 
-bool DecodeUtf8(std::string_view bytes, Text& text) {
-    return codec::DecodeUtf8Strict(bytes, text);
+bool ValidUtf8(std::string_view bytes) {
+    return codec::ValidUtf8(bytes);
+}
+
+void DecodeUtf8(std::string_view bytes, Text& text) {
+    codec::DecodeUtf8Strict(bytes, text);
 }
 
 void EncodeUtf8(TextView text, std::string& bytes) {
@@ -250,9 +254,9 @@ void EncodeUtf8(TextView text, std::string& bytes) {
 }
 
 // Windows-1252 stands for the system code page here: a single-byte code page that maps every
-// byte, so that a file without a byte-order mark comes back byte for byte.
-std::size_t SystemCodePageCompletePrefix(std::string_view bytes) {
-    return bytes.size();
+// byte to a character and back, so that a file without a byte-order mark comes back byte for byte.
+bool SystemCodePageRoundTrips() {
+    return true;
 }
 
 void DecodeSystemCodePage(std::string_view bytes, Text& text) {

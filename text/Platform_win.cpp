@@ -226,28 +226,46 @@ bool SystemCodePageIsUtf8() {
     return GetACP() == CP_UTF8;
 }
 
-bool DecodeUtf8(std::string_view bytes, Text& text) {
-    for (std::size_t start = 0; start < bytes.size();) {
-        std::size_t size =
-            bytes.size() - start < conversionPiece ? bytes.size() - start : conversionPiece;
-        // Cut before a sequence that would straddle the piece.
-        while (size > 0 && start + size < bytes.size() &&
-               (static_cast<unsigned char>(bytes[start + size]) & 0xC0) == 0x80) {
-            --size;
-        }
-        const char* piece = bytes.data() + start;
-        const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, piece,
-                                              static_cast<int>(size), nullptr, 0);
-        if (units == 0) {
+namespace {
+
+// The length of the next piece of at most `conversionPiece` bytes that does not cut a UTF-8
+// sequence.
+std::size_t Utf8Piece(std::string_view bytes) {
+    if (bytes.size() <= conversionPiece) {
+        return bytes.size();
+    }
+    std::size_t size = conversionPiece;
+    while (size > 0 && (static_cast<unsigned char>(bytes[size]) & 0xC0) == 0x80) {
+        --size;
+    }
+    return size;
+}
+
+}  // namespace
+
+bool ValidUtf8(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const std::size_t size = Utf8Piece(bytes);
+        if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(size),
+                                nullptr, 0) == 0) {
             return false;
         }
-        const std::size_t at = text.size();
-        text.resize(at + static_cast<std::size_t>(units));
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, piece, static_cast<int>(size),
-                            reinterpret_cast<wchar_t*>(text.data() + at), units);
-        start += size;
+        bytes.remove_prefix(size);
     }
     return true;
+}
+
+void DecodeUtf8(std::string_view bytes, Text& text) {
+    while (!bytes.empty()) {
+        const std::size_t size = Utf8Piece(bytes);
+        const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                              static_cast<int>(size), nullptr, 0);
+        const std::size_t at = text.size();
+        text.resize(at + static_cast<std::size_t>(units));
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(size),
+                            reinterpret_cast<wchar_t*>(text.data() + at), units);
+        bytes.remove_prefix(size);
+    }
 }
 
 namespace {
@@ -278,34 +296,53 @@ void EncodeUtf8(TextView text, std::string& bytes) {
     Encode(CP_UTF8, text, bytes);
 }
 
-std::size_t SystemCodePageCompletePrefix(std::string_view bytes) {
+bool SystemCodePageRoundTrips() {
     CPINFO info{};
-    if (!GetCPInfo(CP_ACP, &info) || info.MaxCharSize == 1) {
-        return bytes.size();
+    if (!GetCPInfo(CP_ACP, &info) || info.MaxCharSize != 1) {
+        return false;
     }
-    // Walk the double-byte characters to see whether the last byte is a lead byte left alone.
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        i += IsDBCSLeadByte(static_cast<BYTE>(bytes[i])) ? 2 : 1;
+    // A single-byte code page comes back byte for byte when each byte maps to a character that
+    // maps back to it.
+    for (int value = 0; value < 256; ++value) {
+        const char byte = static_cast<char>(value);
+        wchar_t unit = 0;
+        char back = 0;
+        if (MultiByteToWideChar(CP_ACP, 0, &byte, 1, &unit, 1) != 1 ||
+            WideCharToMultiByte(CP_ACP, 0, &unit, 1, &back, 1, nullptr, nullptr) != 1 ||
+            back != byte) {
+            return false;
+        }
     }
-    return i > bytes.size() ? bytes.size() - 1 : bytes.size();
+    return true;
 }
 
+namespace {
+
+// The length of the next piece of at most `conversionPiece` bytes that does not end on a lead
+// byte left alone.
+std::size_t CodePagePiece(std::string_view bytes) {
+    if (bytes.size() <= conversionPiece) {
+        return bytes.size();
+    }
+    std::size_t i = 0;
+    while (i < conversionPiece) {
+        i += IsDBCSLeadByte(static_cast<BYTE>(bytes[i])) ? 2 : 1;
+    }
+    return i;
+}
+
+}  // namespace
+
 void DecodeSystemCodePage(std::string_view bytes, Text& text) {
-    for (std::size_t start = 0; start < bytes.size();) {
-        std::size_t size =
-            bytes.size() - start < conversionPiece ? bytes.size() - start : conversionPiece;
-        size = SystemCodePageCompletePrefix(bytes.substr(start, size));
-        if (size == 0) {
-            size = bytes.size() - start;
-        }
-        const char* piece = bytes.data() + start;
-        const int units = MultiByteToWideChar(CP_ACP, 0, piece, static_cast<int>(size), nullptr, 0);
+    while (!bytes.empty()) {
+        const std::size_t size = CodePagePiece(bytes);
+        const int units =
+            MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(size), nullptr, 0);
         const std::size_t at = text.size();
         text.resize(at + static_cast<std::size_t>(units));
-        MultiByteToWideChar(CP_ACP, 0, piece, static_cast<int>(size),
+        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(size),
                             reinterpret_cast<wchar_t*>(text.data() + at), units);
-        start += size;
+        bytes.remove_prefix(size);
     }
 }
 
