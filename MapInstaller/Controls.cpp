@@ -1,0 +1,106 @@
+#include "Controls.h"
+
+#include "app/ErrorReporting.h"
+#include "app/SystemError.h"
+#include "app/WideText.h"
+#include "app/Win32Handles.h"
+
+namespace {
+
+constexpr UINT labelFormat = DT_LEFT | DT_TOP | DT_NOPREFIX | DT_EXPANDTABS;
+
+RECT ToRect(const Bounds& bounds) {
+    return {bounds.left, bounds.top, bounds.left + bounds.width, bounds.top + bounds.height};
+}
+
+}  // namespace
+
+void TLabel::Place(HWND parent, const Bounds& bounds, HFONT font) {
+    parent_ = parent;
+    font_ = font;
+    bounds_.left = bounds.left;
+    bounds_.top = bounds.top;
+    Measure();
+}
+
+void TLabel::SetCaption(TextView caption) {
+    Invalidate();
+    caption_ = Text(caption);
+    Measure();
+    Invalidate();
+}
+
+void TLabel::Show() {
+    if (!visible_) {
+        visible_ = true;
+        Invalidate();
+    }
+}
+
+void TLabel::Paint(HDC dc) const {
+    if (!visible_) {
+        return;
+    }
+    // No background of its own: the window's white shows through.
+    const SelectedObject font(dc, font_);
+    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+    SetBkMode(dc, TRANSPARENT);
+    RECT rect = ToRect(bounds_);
+    DrawTextW(dc, Wide(caption_), static_cast<int>(caption_.size()), &rect, labelFormat);
+}
+
+void TLabel::Measure() {
+    const WindowDc dc(parent_);
+    const SelectedObject font(dc.Get(), font_);
+    RECT rect{0, 0, 0, 0};
+    DrawTextW(dc.Get(), Wide(caption_), static_cast<int>(caption_.size()), &rect,
+              labelFormat | DT_CALCRECT);
+    bounds_.width = rect.right - rect.left;
+    bounds_.height = rect.bottom - rect.top;
+}
+
+void TLabel::Invalidate() const {
+    if (visible_ && parent_ != nullptr) {
+        const RECT rect = ToRect(bounds_);
+        InvalidateRect(parent_, &rect, TRUE);
+    }
+}
+
+void TButton::Create(HWND parent, int id, TextView caption, const Bounds& bounds, HFONT font) {
+    window_ = CreateWindowExW(
+        0, L"Button", Wide(Text(caption)), WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON, bounds.left,
+        bounds.top, bounds.width, bounds.height, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+    if (window_ == nullptr) {
+        RaiseLastSystemError();
+    }
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    platformProcedure_ = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Procedure)));
+    SetFont(font);
+}
+
+void TButton::SetBounds(const Bounds& bounds) {
+    SetWindowPos(window_, nullptr, bounds.left, bounds.top, bounds.width, bounds.height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TButton::SetFont(HFONT font) {
+    SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
+
+void TButton::Show() {
+    ShowWindow(window_, SW_SHOWNA);
+}
+
+bool TButton::CanFocus() const {
+    return window_ != nullptr && IsWindowVisible(window_) && IsWindowEnabled(window_);
+}
+
+LRESULT CALLBACK TButton::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const auto* button = reinterpret_cast<TButton*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    const WNDPROC platform = button->platformProcedure_;
+    return GuardedMessage([&](LRESULT& result) {
+        result = CallWindowProcW(platform, window, message, wParam, lParam);
+    });
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+// The controls of the main window: labels without a platform window of their own, drawn by the
+// window they sit on, and a push button that is a child window of the platform.
+
+#include <windows.h>
+
+#include "app/DpiScaling.h"
+#include "text/Text.h"
+
+// The object that raised an event; handlers receive it as `Sender`.
+class TObject {
+  public:
+    virtual ~TObject() = default;
+};
+
+// A label sizes itself to its text: the width of its widest line, the height of all its lines
+// (no word wrap, tabs expanded), keeping its left and top edges.
+class TLabel : public TObject {
+  public:
+    TLabel(TextView caption, bool visible) : caption_(caption), visible_(visible) {}
+
+    // Puts the label on `parent` at the left and top edges of `bounds` in `font`, and measures it.
+    void Place(HWND parent, const Bounds& bounds, HFONT font);
+    // Replaces the caption and measures the label again; a hidden label marks nothing for paint.
+    void SetCaption(TextView caption);
+    // Marks the rectangle that the label occupies as needing paint; the next paint draws it.
+    void Show();
+    void Paint(HDC dc) const;
+
+    const Bounds& BoundsRect() const { return bounds_; }
+
+  private:
+    void Measure();
+    void Invalidate() const;
+
+    Text caption_;
+    bool visible_;
+    HWND parent_ = nullptr;
+    HFONT font_ = nullptr;
+    Bounds bounds_;
+};
+
+// A standard push button. Its messages pass through the same guard as every window's of the
+// application before the platform's button code handles them.
+class TButton : public TObject {
+  public:
+    // Makes the platform window, hidden, with a tab stop.
+    void Create(HWND parent, int id, TextView caption, const Bounds& bounds, HFONT font);
+    void SetBounds(const Bounds& bounds);
+    void SetFont(HFONT font);
+    void Show();
+    // Visible and enabled: Tab may give it the focus.
+    bool CanFocus() const;
+
+    HWND Handle() const { return window_; }
+
+  private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    // Owned by the parent window, destroyed with it.
+    HWND window_ = nullptr;
+    WNDPROC platformProcedure_ = nullptr;
+};

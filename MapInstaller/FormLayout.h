@@ -1,0 +1,44 @@
+#pragma once
+
+#include "app/DpiScaling.h"
+#include "text/Text.h"
+
+// The built-in layout of the main window, in pixels at one DPI (96 as designed).
+struct FormLayout {
+    int dpi = designDpi;
+    int clientWidth = 0;
+    int clientHeight = 0;
+    // Character heights: the window font (Label4, Button1) and the own font of Label1 to Label3.
+    int windowFontHeight = 0;
+    int creditsFontHeight = 0;
+    Bounds logo;
+    Bounds label1;
+    Bounds label2;
+    Bounds label3;
+    Bounds label4;
+    Bounds button1;
+
+    friend bool operator==(const FormLayout&, const FormLayout&) = default;
+};
+
+// The layout as designed, at 96 DPI. The label sizes are those that the labels take from their
+// text at 96 DPI; labels measure themselves again whenever their font or caption changes.
+FormLayout DesignLayout();
+
+// The layout scaled from its DPI to `dpi`: sizes of the client area, edges and font heights go
+// through MulDiv, the sizes of controls are the differences of their scaled edges.
+FormLayout ScaleLayout(const FormLayout& layout, int dpi);
+
+constexpr TextView formCaption = u"Le Talvor Map Installer";
+constexpr TextView fontFace = u"Segoe UI";
+constexpr TextView label1Caption = u"Credits :";
+constexpr TextView label2Caption = u"Map : Gaspard Milon (CN : VQ)";
+constexpr TextView label3Caption = u"Installer : Noémie Castel (CN : RT3)";
+constexpr TextView label4Caption = u"La carte va maintenant être appliquée à votre profil LX";
+constexpr TextView button1Caption = u"Sélection profil / Select profile";
+
+// What Label4 shows once revealed: the French line, CR LF, and the English line indented by four
+// spaces.
+constexpr TextView announcement =
+    u"La carte va maintenant être appliquée à votre profil LX\r\n"
+    u"    The map will now be applied to your LX profile";

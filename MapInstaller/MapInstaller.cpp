@@ -1,0 +1,266 @@
+#include "MapInstaller.h"
+
+#include "app/Application.h"
+#include "app/ErrorReporting.h"
+#include "app/SystemError.h"
+#include "app/WideText.h"
+#include "app/WindowDpi.h"
+
+TForm1* Form1 = nullptr;
+Text selectedFile;
+
+namespace {
+
+constexpr wchar_t windowClass[] = L"TForm1";
+constexpr DWORD windowStyle = WS_CAPTION | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+constexpr DWORD windowExStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
+
+void RegisterWindowClass(WNDPROC procedure) {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof(existing);
+    if (GetClassInfoExW(instance, windowClass, &existing)) {
+        return;
+    }
+    // No background brush: the window paints its own white background.
+    WNDCLASSEXW definition{};
+    definition.cbSize = sizeof(definition);
+    definition.style = CS_DBLCLKS;
+    definition.lpfnWndProc = procedure;
+    definition.hInstance = instance;
+    definition.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    definition.lpszClassName = windowClass;
+    if (RegisterClassExW(&definition) == 0) {
+        RaiseLastSystemError();
+    }
+}
+
+// Regular, default character set; the height is the character height (negative in LOGFONT).
+Font MakeFont(int height) {
+    Font font(CreateFontW(-height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                          DEFAULT_PITCH | FF_DONTCARE, Wide(Text(fontFace))));
+    if (!font) {
+        RaiseLastSystemError();
+    }
+    return font;
+}
+
+bool KeyDown(int key) {
+    return GetKeyState(key) < 0;
+}
+
+}  // namespace
+
+TForm1::TForm1() {
+    Form1 = this;
+    RegisterWindowClass(&Procedure);
+    // Created at 96 DPI where the platform puts new windows; once the window exists its monitor
+    // is known, and the layout is scaled to that monitor's DPI.
+    const SIZE outer =
+        OuterSize(layout_.clientWidth, layout_.clientHeight, windowStyle, windowExStyle, designDpi);
+    const HWND window = CreateWindowExW(
+        windowExStyle, windowClass, Wide(Text(formCaption)), windowStyle, CW_USEDEFAULT,
+        CW_USEDEFAULT, outer.cx, outer.cy, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    if (window == nullptr) {
+        RaiseLastSystemError();
+    }
+    layout_ = ScaleLayout(layout_, WindowDpi(window));
+    ApplyLayout();
+    SizeToClient();
+    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(ApplicationIcon()));
+}
+
+TForm1::~TForm1() {
+    if (window_ != nullptr) {
+        DestroyWindow(window_);
+    }
+    Form1 = nullptr;
+}
+
+HWND TForm1::Handle() const {
+    return window_;
+}
+
+bool TForm1::DialogKey(const MSG& message) {
+    if (message.message != WM_KEYDOWN ||
+        (message.hwnd != window_ && !IsChild(window_, message.hwnd))) {
+        return false;
+    }
+    const bool controlHasFocus = IsChild(window_, GetFocus());
+    switch (message.wParam) {
+        case VK_TAB:
+            if (KeyDown(VK_CONTROL) || KeyDown(VK_MENU)) {
+                return false;
+            }
+            // Button1 is the only focusable control: Tab and Shift+Tab both land on it, also
+            // when the window itself has the focus.
+            if (Button1.CanFocus()) {
+                SetFocus(Button1.Handle());
+            }
+            return true;
+        case VK_LEFT:
+        case VK_RIGHT:
+        case VK_UP:
+        case VK_DOWN:
+            // The focused control has no sibling to move to; without one, arrows do nothing here.
+            return controlHasFocus;
+        case VK_RETURN:
+            if (KeyDown(VK_SHIFT) || KeyDown(VK_CONTROL) || KeyDown(VK_MENU) ||
+                GetFocus() != Button1.Handle()) {
+                return false;
+            }
+            SendMessageW(Button1.Handle(), BM_CLICK, 0, 0);
+            return true;
+        default:
+            return false;
+    }
+}
+
+LRESULT CALLBACK TForm1::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* form = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        form->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    }
+    auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        ReleaseFocusRecord(window);
+        if (form != nullptr) {
+            form->window_ = nullptr;
+        }
+    }
+    if (form == nullptr) {
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    return GuardedMessage(
+        [&](LRESULT& result) { result = form->HandleMessage(message, wParam, lParam); });
+}
+
+LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_PAINT:
+            OnPaint();
+            return 0;
+        case WM_PRINTCLIENT: {
+            RECT client{};
+            GetClientRect(window_, &client);
+            PaintContent(reinterpret_cast<HDC>(wParam), client);
+            return 0;
+        }
+        case WM_ERASEBKGND:
+            // The paint fills the background itself.
+            return 1;
+        case WM_CTLCOLORBTN:
+            return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+        case WM_ACTIVATE:
+            OnActivate(wParam);
+            return 0;
+        case WM_COMMAND:
+            return OnCommand(wParam, lParam);
+        case WM_DPICHANGED:
+            OnDpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            return 0;
+        case WM_CLOSE:
+            // No question, no close handler: the main window's close ends the application.
+            RequestTermination();
+            return 0;
+        case WM_QUERYENDSESSION:
+            return TRUE;
+        case WM_ENDSESSION:
+            if (wParam != 0) {
+                // The session ends now: no way back to the event loop.
+                RequestTermination();
+                EndApplication();
+            }
+            return 0;
+        default:
+            return DefWindowProcW(window_, message, wParam, lParam);
+    }
+}
+
+void TForm1::OnPaint() {
+    const PaintScope paint(window_);
+    PaintContent(paint.Dc(), paint.Dirty());
+}
+
+void TForm1::PaintContent(HDC dc, const RECT& dirty) {
+    FillRect(dc, &dirty, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    Logo.Paint(dc, layout_.logo);
+    Label1.Paint(dc);
+    Label2.Paint(dc);
+    Label3.Paint(dc);
+    Label4.Paint(dc);
+}
+
+// The focus goes to the control that had it when the window was left, else to the first
+// focusable control, else (Button1 still hidden) to the window itself. A minimised window takes
+// none. The activation handler runs when the focus record named another window or none: so only
+// at the first activation, not when the user comes back from another program or a dialog closes.
+void TForm1::OnActivate(WPARAM wParam) {
+    if (LOWORD(wParam) == WA_INACTIVE) {
+        if (const HWND focused = GetFocus(); focused != nullptr && IsChild(window_, focused)) {
+            lastFocusedControl_ = focused;
+        }
+        return;
+    }
+    if (HIWORD(wParam) == 0) {
+        SetFocus(FocusTarget());
+    }
+    if (ClaimFocusRecord(window_)) {
+        FormActivate(this);
+    }
+}
+
+HWND TForm1::FocusTarget() const {
+    if (lastFocusedControl_ != nullptr && IsWindowVisible(lastFocusedControl_) &&
+        IsWindowEnabled(lastFocusedControl_)) {
+        return lastFocusedControl_;
+    }
+    return Button1.CanFocus() ? Button1.Handle() : window_;
+}
+
+LRESULT TForm1::OnCommand(WPARAM wParam, LPARAM lParam) {
+    if (LOWORD(wParam) == button1Id && HIWORD(wParam) == BN_CLICKED &&
+        reinterpret_cast<HWND>(lParam) == Button1.Handle()) {
+        Button1Click(&Button1);
+    }
+    return 0;
+}
+
+// A new monitor scale: the layout is scaled from the current DPI to the new one, the labels
+// measure themselves in their new fonts, and the window takes the rectangle that the platform
+// suggests.
+void TForm1::OnDpiChanged(int dpi, const RECT& suggested) {
+    layout_ = ScaleLayout(layout_, dpi);
+    ApplyLayout();
+    SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(window_, nullptr, TRUE);
+}
+
+// Fonts and controls from the current layout. The new fonts are in place before the old ones go.
+void TForm1::ApplyLayout() {
+    Font windowFont = MakeFont(layout_.windowFontHeight);
+    Font creditsFont = MakeFont(layout_.creditsFontHeight);
+    Label1.Place(window_, layout_.label1, creditsFont.Get());
+    Label2.Place(window_, layout_.label2, creditsFont.Get());
+    Label3.Place(window_, layout_.label3, creditsFont.Get());
+    Label4.Place(window_, layout_.label4, windowFont.Get());
+    if (Button1.Handle() == nullptr) {
+        Button1.Create(window_, button1Id, button1Caption, layout_.button1, windowFont.Get());
+    } else {
+        Button1.SetBounds(layout_.button1);
+        Button1.SetFont(windowFont.Get());
+    }
+    windowFont_ = std::move(windowFont);
+    creditsFont_ = std::move(creditsFont);
+}
+
+void TForm1::SizeToClient() {
+    const SIZE outer = OuterSize(layout_.clientWidth, layout_.clientHeight, windowStyle,
+                                 windowExStyle, layout_.dpi);
+    SetWindowPos(window_, nullptr, 0, 0, outer.cx, outer.cy,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}

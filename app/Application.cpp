@@ -1,0 +1,245 @@
+#include "Application.h"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <ole2.h>
+
+#include "MapInstaller/MapInstaller.h"
+#include "app/ApplicationTitle.h"
+#include "app/ErrorReporting.h"
+#include "app/WideText.h"
+#include "app/Win32Handles.h"
+
+namespace {
+
+// The thread initialised for OLE (drag and drop, the clipboard) for the life of the application.
+class OleInitialization {
+  public:
+    OleInitialization() : initialised_(SUCCEEDED(OleInitialize(nullptr))) {}
+    ~OleInitialization() {
+        if (initialised_) {
+            OleUninitialize();
+        }
+    }
+    OleInitialization(const OleInitialization&) = delete;
+    OleInitialization& operator=(const OleInitialization&) = delete;
+
+  private:
+    bool initialised_;
+};
+
+// The thread in a single-threaded COM apartment, which the file-open dialog needs.
+class ComApartment {
+  public:
+    ComApartment() : initialised_(SUCCEEDED(CoInitialize(nullptr))) {}
+    ~ComApartment() {
+        if (initialised_) {
+            CoUninitialize();
+        }
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+  private:
+    bool initialised_;
+};
+
+// The one application state of the process.
+struct ApplicationState {
+    int showCommand = SW_SHOWDEFAULT;
+    std::optional<OleInitialization> ole;
+    Text title;
+    HICON icon = nullptr;
+    Window hiddenWindow;
+    HWND focusRecord = nullptr;
+    bool terminated = false;
+    std::optional<ComApartment> com;
+    std::unique_ptr<TForm1> mainWindow;
+};
+
+ApplicationState* application = nullptr;
+
+constexpr wchar_t hiddenWindowClass[] = L"TApplication";
+
+int LaunchShowCommand() {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    GetStartupInfoW(&startup);
+    return (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? startup.wShowWindow : SW_SHOWDEFAULT;
+}
+
+Text LowerCase(Text text) {
+    if (!text.empty()) {
+        CharLowerW(reinterpret_cast<wchar_t*>(text.data()));
+    }
+    return text;
+}
+
+// The whole path, however long: the buffer grows until the name fits in it.
+Text ExecutablePath() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            RaiseLastSystemError();
+        }
+        if (length < buffer.size()) {
+            return FromWide(buffer.data(), length);
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+LRESULT CALLBACK HiddenWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return GuardedMessage(
+        [&](LRESULT& result) { result = DefWindowProcW(window, message, wParam, lParam); });
+}
+
+// The application's own top-level window: it serves messages for the application as a whole and
+// owns the error box when no window of the application is active. A tool window that is never
+// shown, so the main window's is the one taskbar button.
+Window CreateHiddenWindow() {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = HiddenWindowProcedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = hiddenWindowClass;
+    if (RegisterClassExW(&windowClass) == 0) {
+        RaiseLastSystemError();
+    }
+    const HWND window =
+        CreateWindowExW(WS_EX_TOOLWINDOW, hiddenWindowClass, Wide(application->title),
+                        WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS, 0, 0, 0, 0, nullptr, nullptr,
+                        windowClass.hInstance, nullptr);
+    if (window == nullptr) {
+        RaiseLastSystemError();
+    }
+    return Window(window);
+}
+
+void SetUp(ApplicationState& state) {
+    state.ole.emplace();
+    state.title = ApplicationTitleFromPath(ExecutablePath(), LowerCase);
+    state.icon = LoadIconW(GetModuleHandleW(nullptr), L"MAINICON");
+    if (state.icon == nullptr) {
+        state.icon = LoadIconW(nullptr, IDI_APPLICATION);
+    }
+    state.hiddenWindow = CreateHiddenWindow();
+}
+
+// The run step. Showing activates the window where the platform lets the process take the
+// foreground, and the first activation runs the credits reveal before this returns.
+void Show(HWND window, int showCommand) {
+    switch (showCommand) {
+        case SW_SHOWMAXIMIZED:
+            ShowWindow(window, SW_SHOWMAXIMIZED);
+            break;
+        case SW_SHOWMINNOACTIVE:
+            // Brought to the top without SWP_NOACTIVATE: activated while it stays minimised.
+            ShowWindow(window, SW_SHOWMINNOACTIVE);
+            SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+            break;
+        default:
+            ShowWindow(window, SW_SHOWNORMAL);
+            break;
+    }
+}
+
+bool IsKeyMessage(UINT message) {
+    return message >= WM_KEYFIRST && message <= WM_KEYLAST;
+}
+
+// One turn of the event loop: one message handled, or a wait for the next one.
+void HandleMessageTurn(ApplicationState& state) {
+    MSG message{};
+    if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        WaitMessage();
+        return;
+    }
+    if (message.message == WM_QUIT) {
+        state.terminated = true;
+        return;
+    }
+    if (IsKeyMessage(message.message) && state.mainWindow != nullptr &&
+        state.mainWindow->DialogKey(message)) {
+        return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
+}  // namespace
+
+const Text& ApplicationTitle() {
+    return application->title;
+}
+
+void RequestTermination() {
+    PostQuitMessage(0);
+}
+
+HICON ApplicationIcon() {
+    return application->icon;
+}
+
+HWND ApplicationWindow() {
+    return application != nullptr ? application->hiddenWindow.Get() : nullptr;
+}
+
+bool ClaimFocusRecord(HWND window) {
+    if (application->focusRecord == window) {
+        return false;
+    }
+    application->focusRecord = window;
+    return true;
+}
+
+void ReleaseFocusRecord(HWND window) {
+    if (application->focusRecord == window) {
+        application->focusRecord = nullptr;
+    }
+}
+
+void RunApplication() {
+    ApplicationState state;
+    application = &state;
+    state.showCommand = LaunchShowCommand();
+    Guarded([&] {
+        SetUp(state);
+        state.com.emplace();
+        // The main window is created without an owner and with WS_EX_APPWINDOW: its taskbar
+        // button is the application's only one.
+        state.mainWindow = std::make_unique<TForm1>();
+    });
+    if (state.mainWindow != nullptr) {
+        Guarded([&] { Show(state.mainWindow->Handle(), state.showCommand); });
+        while (!state.terminated) {
+            Guarded([&] { HandleMessageTurn(state); });
+        }
+    }
+    EndApplication();
+}
+
+void EndApplication() {
+    ApplicationState& state = *application;
+    // Pop-ups owned by the application's windows go first, unseen.
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM) -> BOOL {
+            if (GetWindow(window, GW_OWNER) != nullptr && IsWindowVisible(window)) {
+                ShowWindow(window, SW_HIDE);
+            }
+            return TRUE;
+        },
+        0);
+    state.mainWindow.reset();
+    state.hiddenWindow = Window();
+    selectedFile.clear();
+    selectedFile.shrink_to_fit();
+    state.com.reset();
+    state.ole.reset();
+    ExitProcess(0);
+}

@@ -1,0 +1,7 @@
+#include "SystemError.h"
+
+#include <windows.h>
+
+void RaiseLastSystemError() {
+    throw SystemError(GetLastError());
+}
