@@ -58,7 +58,11 @@ class SystemLibrary {
     HMODULE module_;
 };
 
+// The file of a loaded DLL; empty for none (a null handle would name the program's own file).
 std::wstring ModulePath(HMODULE module) {
+    if (module == nullptr) {
+        return {};
+    }
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length =

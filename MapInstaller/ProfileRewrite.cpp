@@ -12,13 +12,14 @@ struct Element {
     TextView openingTag;
     TextView closingTag;
     TextView fixedLine;
+    TextView otherOpeningTag;  // of the other element the rewrite sets
 
     // The element with the new value, as the fixed line holds it after its indentation.
     TextView Whole() const { return fixedLine.substr(fixedLine.find(openingTag)); }
 };
 
-constexpr Element mapFiles{MapFilesTag, u"</mapfiles>", MapFilesLine};
-constexpr Element showRaster{ShowRasterTag, u"</showraster>", ShowRasterLine};
+constexpr Element mapFiles{MapFilesTag, u"</mapfiles>", MapFilesLine, ShowRasterTag};
+constexpr Element showRaster{ShowRasterTag, u"</showraster>", ShowRasterLine, MapFilesTag};
 
 bool IsBlank(char16_t unit) {
     return unit == u' ' || unit == u'\t';
@@ -57,9 +58,16 @@ class ElementSetter {
             } else {
                 const std::optional<std::int32_t> last = FindClosingLine(profile, index + 1);
                 if (!last) {
-                    // Nothing closes it: the whole line stands for the element.
-                    profile.ReplaceLine(index, element_.fixedLine);
-                    return true;
+                    // Nothing closes it: the whole line stands for the element, unless the line
+                    // holds the other element too, which must stay set. Then the opening tag
+                    // alone becomes the element and the rest of the line stays as it is.
+                    if (result.find(element_.otherOpeningTag) == Text::npos) {
+                        profile.ReplaceLine(index, element_.fixedLine);
+                        return true;
+                    }
+                    result.replace(at, element_.openingTag.size(), whole);
+                    at = result.find(element_.openingTag, at + whole.size());
+                    continue;
                 }
                 const Text lastLine = profile.GetLine(*last);
                 const std::size_t end =
@@ -106,12 +114,21 @@ RewriteSummary RewriteProfile(LineList& Profil) {
     for (std::int32_t I = std::min(nextMapFiles, nextShowRaster); I < Profil.LineCount();
          I = std::min(nextMapFiles, nextShowRaster)) {
         const std::int32_t count = Profil.LineCount();
-        if (mapFilesSetter.Set(Profil, I)) {
+        bool heldMapFiles = false;
+        bool heldShowRaster = false;
+        // The raster rule reads the line after the map-files rule has changed it. An element
+        // over several lines brings the rest of its last line onto this one, which may hold the
+        // other tag: the line is then examined again, until it takes no more lines.
+        for (std::int32_t before = -1; before != Profil.LineCount();) {
+            before = Profil.LineCount();
+            heldMapFiles = mapFilesSetter.Set(Profil, I) || heldMapFiles;
+            heldShowRaster = showRasterSetter.Set(Profil, I) || heldShowRaster;
+        }
+        if (heldMapFiles) {
             trouve = true;
             ++summary.mapFilesLinesSet;
         }
-        // The raster rule reads the line after the map-files rule has changed it.
-        if (showRasterSetter.Set(Profil, I)) {
+        if (heldShowRaster) {
             ++summary.rasterLinesSet;
         }
         // An element over several lines took the lines after it: the next ones are sought anew.

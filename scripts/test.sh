@@ -24,8 +24,14 @@ ctest --preset sanitize
 # Fuzzing for a bounded time; new inputs it finds go to the build folder, not the repository.
 corpus=build/sanitize/fuzz-corpus
 mkdir -p "$corpus"
-build/sanitize/tests/fuzz/profile_fuzzer -max_total_time="${TALVOR_FUZZ_SECONDS:-60}" \
-  -print_final_stats=1 "$corpus" tests/fuzz/corpus 2>&1 | tail -n 12
+if ! build/sanitize/tests/fuzz/profile_fuzzer -max_total_time="${TALVOR_FUZZ_SECONDS:-60}" \
+  -print_final_stats=1 -artifact_prefix=build/sanitize/ "$corpus" tests/fuzz/corpus \
+  >build/sanitize/fuzz.log 2>&1; then
+  tail -n 40 build/sanitize/fuzz.log
+  echo "test: the fuzzer found a failure; its input is in build/sanitize/" >&2
+  exit 1
+fi
+tail -n 8 build/sanitize/fuzz.log
 
 # One virtual display and one persistent Wine server for the whole Windows run.
 display=""

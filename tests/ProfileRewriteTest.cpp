@@ -62,6 +62,20 @@ const RewriteCase rewriteCases[] = {
     {"opening tag without any closing tag: the whole line goes",
      {u"x <mapfiles>a,b", u"<showraster>0 y", u"c", u"d"},
      {mapFiles, raster, u"c", u"d"}},
+    // Found by fuzzing: the whole-line rule must not undo the other element set on that line;
+    // the opening tag alone becomes the element, and no text is lost.
+    {"unclosed raster element after the map files on its line",
+     {u"<lx><mapfiles>a</mapfiles><showraster>0"},
+     {u"<lx>" + mapFilesElement + rasterElement + u"0"}},
+    {"unclosed map files element after the raster element on its line",
+     {u"<showraster>0</showraster><mapfiles>x"},
+     {rasterElement + mapFilesElement + u"x"}},
+    {"raster element over two lines brings a map files element onto its line",
+     {u"<showraster>", u"0</showraster><mapfiles>a</mapfiles>"},
+     {rasterElement + mapFilesElement}},
+    {"unclosed raster element before map files over two lines",
+     {u"<showraster><x><mapfiles>a,", u"b</mapfiles><y>"},
+     {rasterElement + u"<x>" + mapFilesElement + u"<y>"}},
     // What else a line holds stays: only the element takes its new value.
     {"element among other text",
      {u"<p><mapfiles>a</mapfiles><z/></p>", u"<q><showraster>0</showraster></q>"},
