@@ -43,37 +43,47 @@ class ElementSetter {
     // Sets every element that begins on line `index`, keeping the rest of the line; an element
     // that goes on over later lines is replaced whole, up to its closing tag. Returns whether the
     // line held the opening tag.
+    //
+    // The other element must stay set: where the text that an element would replace holds the
+    // other element's opening tag (an element without closing tag, or one wrapped around the
+    // other), the opening tag alone becomes the element and the rest stays as it is.
     bool Set(LineList& profile, std::int32_t index) {
-        const Text line = profile.GetLine(index);
-        std::size_t at = line.find(element_.openingTag);
-        if (at == TextView::npos) {
+        Text result = profile.GetLine(index);
+        std::size_t at = result.find(element_.openingTag);
+        if (at == Text::npos) {
             return false;
         }
         const TextView whole = element_.Whole();
-        Text result(line);
+        const TextView other = element_.otherOpeningTag;
         while (at != Text::npos) {
             const std::size_t close = result.find(element_.closingTag, at);
+            const std::optional<std::int32_t> last =
+                close == Text::npos ? FindClosingLine(profile, index + 1) : std::nullopt;
             if (close != Text::npos) {
-                result.replace(at, close + element_.closingTag.size() - at, whole);
-            } else {
-                const std::optional<std::int32_t> last = FindClosingLine(profile, index + 1);
-                if (!last) {
-                    // Nothing closes it: the whole line stands for the element, unless the line
-                    // holds the other element too, which must stay set. Then the opening tag
-                    // alone becomes the element and the rest of the line stays as it is.
-                    if (result.find(element_.otherOpeningTag) == Text::npos) {
-                        profile.ReplaceLine(index, element_.fixedLine);
-                        return true;
-                    }
+                const std::size_t end = close + element_.closingTag.size();
+                if (TextView(result).substr(at, end - at).find(other) == Text::npos) {
+                    result.replace(at, end - at, whole);
+                } else {
                     result.replace(at, element_.openingTag.size(), whole);
-                    at = result.find(element_.openingTag, at + whole.size());
-                    continue;
                 }
+            } else if (last) {
                 const Text lastLine = profile.GetLine(*last);
                 const std::size_t end =
                     lastLine.find(element_.closingTag) + element_.closingTag.size();
-                result = result.substr(0, at) + Text(whole) + Text(lastLine.substr(end));
-                profile.DeleteLines(index + 1, *last - index);
+                if (TextView(result).substr(at).find(other) == Text::npos &&
+                    profile.FindLine(index + 1, other) >= *last &&
+                    TextView(lastLine).substr(0, end).find(other) == Text::npos) {
+                    result = result.substr(0, at) + Text(whole) + lastLine.substr(end);
+                    profile.DeleteLines(index + 1, *last - index);
+                } else {
+                    result.replace(at, element_.openingTag.size(), whole);
+                }
+            } else if (result.find(other) == Text::npos) {
+                // Nothing closes it: the whole line stands for the element.
+                profile.ReplaceLine(index, element_.fixedLine);
+                return true;
+            } else {
+                result.replace(at, element_.openingTag.size(), whole);
             }
             at = result.find(element_.openingTag, at + whole.size());
         }
