@@ -113,6 +113,32 @@ class PaintScope {
     PAINTSTRUCT paint_{};
 };
 
+// A kernel object's handle (a process, a thread...), closed with CloseHandle. Null is the empty
+// value: the calls that fail with INVALID_HANDLE_VALUE instead (files) need an owner of their own.
+class KernelHandle {
+  public:
+    KernelHandle() = default;
+    explicit KernelHandle(HANDLE handle) : handle_(handle) {}
+    ~KernelHandle() {
+        if (handle_ != nullptr) {
+            CloseHandle(handle_);
+        }
+    }
+    KernelHandle(KernelHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    KernelHandle& operator=(KernelHandle&& other) noexcept {
+        KernelHandle old(std::exchange(handle_, std::exchange(other.handle_, nullptr)));
+        return *this;
+    }
+    KernelHandle(const KernelHandle&) = delete;
+    KernelHandle& operator=(const KernelHandle&) = delete;
+
+    HANDLE Get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+  private:
+    HANDLE handle_ = nullptr;
+};
+
 // A platform window, destroyed with its owner object.
 class Window {
   public:
