@@ -52,8 +52,13 @@ for _ in $(seq 50); do
   xdpyinfo >/dev/null 2>&1 && break
   sleep 0.1
 done
+# The prefix is made (or found) first; its short-lived server ends before the persistent one starts.
 scripts/wine-run "$prefix" cmd /c exit 0 >/dev/null 2>&1 || true
+WINEPREFIX=$prefix wineserver -w
 WINEPREFIX=$prefix wineserver -p
+# A first program brings up the new server's services; tests started in parallel before they are up
+# were seen to hang in Wine.
+scripts/wine-run "$prefix" cmd /c exit 0 >/dev/null 2>&1
 ctest --preset windows
 
 echo "test: all passed"
