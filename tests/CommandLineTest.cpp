@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <string>
 
 #include "app/CommandLine.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -61,12 +61,6 @@ TEST_P(FirstCommandLineArgumentTest, TakesArgumentOne) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FirstCommandLineArgumentTest, testing::ValuesIn(commandLineCases),
-                         [](const auto& info) {
-                             std::string name = info.param.name;
-                             for (char& c : name) {
-                                 c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                             }
-                             return name;
-                         });
+                         CaseName());
 
 }  // namespace

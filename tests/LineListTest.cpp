@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/CaseName.h"
 #include "support/TempFolder.h"
 #include "text/Error.h"
 #include "text/LineList.h"
@@ -98,13 +99,7 @@ TEST_P(RoundTripTest, LoadsLinesAndSavesThemBack) {
     EXPECT_EQ(list.SaveBytes(), row.saved);
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, RoundTripTest, testing::ValuesIn(roundTrips), [](const auto& info) {
-    std::string name = info.param.name;
-    for (char& c : name) {
-        c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    }
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Texts, RoundTripTest, testing::ValuesIn(roundTrips), CaseName());
 
 #ifndef _WIN32
 // Without a mark the bytes go through Windows-1252, whose every byte maps to one character and

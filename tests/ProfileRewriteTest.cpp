@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "MapInstaller/ProfileRewrite.h"
+#include "support/CaseName.h"
 #include "support/TempFolder.h"
 #include "text/Error.h"
 
@@ -115,14 +117,7 @@ TEST_P(RewriteTest, SetsTheMapSet) {
     EXPECT_EQ(AllLines(list), GetParam().after);
 }
 
-INSTANTIATE_TEST_SUITE_P(Profiles, RewriteTest, testing::ValuesIn(rewriteCases),
-                         [](const auto& info) {
-                             std::string name = info.param.name;
-                             for (char& c : name) {
-                                 c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                             }
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Profiles, RewriteTest, testing::ValuesIn(rewriteCases), CaseName());
 
 TEST(MapFilesLine, IsTheEighteenTilesInOrder) {
     EXPECT_EQ(MapFilesLine.size(), 495u);

@@ -207,20 +207,6 @@ void EncodeUtf8(TextView text, std::string& bytes) {
     }
 }
 
-std::size_t Utf8CompletePrefix(std::string_view bytes) {
-    // Look back over at most three continuation bytes for the lead of the last sequence.
-    const std::size_t size = bytes.size();
-    for (std::size_t back = 1; back <= 4 && back <= size; ++back) {
-        const auto byte = static_cast<unsigned char>(bytes[size - back]);
-        if ((byte & 0xC0) == 0x80) {
-            continue;
-        }
-        const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
-        return length > back ? size - back : size;
-    }
-    return size;
-}
-
 void DecodeUtf16(std::string_view bytes, bool bigEndian, Text& text) {
     const std::size_t units = bytes.size() / 2;
     const std::size_t start = text.size();

@@ -17,8 +17,6 @@ bool ValidUtf8(std::string_view bytes);
 void DecodeUtf8Lenient(std::string_view bytes, Text& text);
 // A lone surrogate becomes U+FFFD, as Windows encodes it.
 void EncodeUtf8(TextView text, std::string& bytes);
-// Length of the longest prefix that does not end inside a UTF-8 sequence.
-std::size_t Utf8CompletePrefix(std::string_view bytes);
 
 // Two bytes per code unit; an odd last byte is ignored.
 void DecodeUtf16(std::string_view bytes, bool bigEndian, Text& text);

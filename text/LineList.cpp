@@ -5,6 +5,7 @@
 
 #include "Codec.h"
 #include "Error.h"
+#include "FileBytes.h"
 #include "Platform.h"
 
 namespace {
@@ -327,34 +328,7 @@ void LineList::LoadBytes(std::string_view bytes) {
 }
 
 void LineList::LoadFile(TextView path) {
-    platform::InputFile file;
-    platform::ErrorCode code = file.Open(path);
-    std::uint64_t size = 0;
-    if (code == platform::noError) {
-        code = file.Size(size);
-    }
-    std::string bytes;
-    if (code == platform::noError) {
-        // Read to the end: a file that grew meanwhile is read whole, one that shrank as it is.
-        bytes.resize(static_cast<std::size_t>(size) + 1);
-        std::size_t filled = 0;
-        for (;;) {
-            if (filled == bytes.size()) {
-                bytes.resize(bytes.size() + blockSize);
-            }
-            std::size_t got = 0;
-            code = file.Read(bytes.data() + filled, bytes.size() - filled, got);
-            if (code != platform::noError || got == 0) {
-                break;
-            }
-            filled += got;
-        }
-        bytes.resize(filled);
-    }
-    if (code != platform::noError) {
-        throw FileOpenError(platform::FullPath(path), FileSystemText(code));
-    }
-    Load(std::move(bytes));
+    Load(ReadFileBytes(path));
 }
 
 void LineList::Encode(const std::function<void(std::string_view)>& sink) const {
