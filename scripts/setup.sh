@@ -7,7 +7,6 @@ set -eu
 # wine32 is installed.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
-  rm -f /var/lib/apt/periodic/update-success-stamp
   force_update=1
 fi
 
