@@ -1,4 +1,4 @@
-#include "CancelNotice.h"
+#include "MapInstaller/CancelNotice.h"
 
 #include <commctrl.h>
 #include <winver.h>
@@ -6,13 +6,14 @@
 #include <cstddef>
 #include <iterator>
 #include <optional>
-#include <string>
 #include <vector>
 
-#include "PlatformVersion.h"
-#include "app/Application.h"
-#include "app/ModalScope.h"
-#include "app/WideText.h"
+#include "app/ApplicationIdentity.h"
+#include "text/WideText.h"
+#include "win32/ModalScope.h"
+#include "win32/ModulePath.h"
+#include "win32/PlatformVersion.h"
+#include "win32/SystemLibrary.h"
 
 namespace {
 
@@ -26,61 +27,9 @@ static_assert(std::size(noticeText) - 1 == 207);
 
 constexpr int okButtonId = 1;
 
-// A DLL loaded from the system folder only, so that no copy beside the program or in the current
-// folder is taken; the import table stays free of it. Under the manifest's activation context
-// "comctl32.dll" resolves to the side-by-side version 6.
-class SystemLibrary {
-  public:
-    explicit SystemLibrary(const wchar_t* name)
-        : module_(LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {}
-    ~SystemLibrary() {
-        if (module_ != nullptr) {
-            FreeLibrary(module_);
-        }
-    }
-    SystemLibrary(const SystemLibrary&) = delete;
-    SystemLibrary& operator=(const SystemLibrary&) = delete;
-
-    HMODULE Module() const { return module_; }
-
-    // The exported function `name` as a `Function` pointer, or null.
-    template <typename Function>
-    Function Procedure(const char* name) const {
-        if (module_ == nullptr) {
-            return nullptr;
-        }
-        // Through void (*)(), which converts to any function pointer without a warning.
-        return reinterpret_cast<Function>(
-            reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
-    }
-
-  private:
-    HMODULE module_;
-};
-
-// The file of a loaded DLL; empty for none (a null handle would name the program's own file).
-std::wstring ModulePath(HMODULE module) {
-    if (module == nullptr) {
-        return {};
-    }
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) {
-            return {};
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 // The file version's major and minor numbers (the high double word) of the file at `path`, or
 // nothing when it cannot be read.
-std::optional<DWORD> FileVersionHigh(const std::wstring& path) {
+std::optional<DWORD> FileVersionHigh(const Text& path) {
     const SystemLibrary version(L"version.dll");
     const auto getSize =
         version.Procedure<decltype(&GetFileVersionInfoSizeW)>("GetFileVersionInfoSizeW");
@@ -90,12 +39,12 @@ std::optional<DWORD> FileVersionHigh(const std::wstring& path) {
         return std::nullopt;
     }
     DWORD unused = 0;
-    const DWORD size = getSize(path.c_str(), &unused);
+    const DWORD size = getSize(Wide(path), &unused);
     if (size == 0) {
         return std::nullopt;
     }
     std::vector<std::byte> block(size);
-    if (!getInfo(path.c_str(), 0, size, block.data())) {
+    if (!getInfo(Wide(path), 0, size, block.data())) {
         return std::nullopt;
     }
     void* fixed = nullptr;
@@ -107,14 +56,19 @@ std::optional<DWORD> FileVersionHigh(const std::wstring& path) {
     return static_cast<const VS_FIXEDFILEINFO*>(fixed)->dwFileVersionMS;
 }
 
-// Task dialogs came with Windows Vista and version 6.0 of the common controls. A version that
-// cannot be read is taken as recent enough.
-bool TaskDialogServes(const SystemLibrary& commonControls) {
-    if (PlatformMajorVersion() < 6) {
-        return false;
+using ShowTaskDialog = decltype(&TaskDialogIndirect);
+
+// Task dialogs came with Windows Vista and version 6.0 of the common controls; without the
+// function itself there is none, whatever the versions say. A version that cannot be read is
+// taken as recent enough.
+ShowTaskDialog TaskDialogFunction(const SystemLibrary& commonControls) {
+    const auto function = commonControls.Procedure<ShowTaskDialog>("TaskDialogIndirect");
+    if (function == nullptr || PlatformMajorVersion() < 6) {
+        return nullptr;
     }
-    const std::optional<DWORD> version = FileVersionHigh(ModulePath(commonControls.Module()));
-    return !version || *version >= MAKELONG(0, 6);
+    const HMODULE module = commonControls.Module();
+    const std::optional<DWORD> version = FileVersionHigh(ModulePath(module));
+    return !version || *version >= MAKELONG(0, 6) ? function : nullptr;
 }
 
 // Centres the notice in the working area of the monitor nearest to its owner, at its own size.
@@ -143,17 +97,12 @@ HRESULT CALLBACK OnNoticeEvent(HWND notice, UINT event, WPARAM, LPARAM, LONG_PTR
 
 void ShowCancelNotice(HWND owner) {
     const wchar_t* title = Wide(ApplicationTitle());
-    const SystemLibrary commonControls(L"comctl32.dll");
-    const bool taskDialog = TaskDialogServes(commonControls);
+    const SystemLibrary commonControls(L"comctl32.dll", SystemLibrary::Source::sideBySide);
+    const ShowTaskDialog showTaskDialog = TaskDialogFunction(commonControls);
 
     const ModalScope modality(owner);
-    if (!taskDialog) {
-        MessageBoxW(owner, noticeText, title, MB_OK);
-        return;
-    }
-    const auto showTaskDialog =
-        commonControls.Procedure<decltype(&TaskDialogIndirect)>("TaskDialogIndirect");
     if (showTaskDialog == nullptr) {
+        MessageBoxW(owner, noticeText, title, MB_OK);
         return;
     }
     const TASKDIALOG_BUTTON buttons[] = {{okButtonId, L"OK"}};

@@ -1,9 +1,9 @@
-#include "Controls.h"
+#include "MapInstaller/Controls.h"
 
 #include "app/ErrorReporting.h"
 #include "app/SystemError.h"
-#include "app/WideText.h"
-#include "app/Win32Handles.h"
+#include "text/WideText.h"
+#include "win32/Handles.h"
 
 namespace {
 
@@ -15,29 +15,29 @@ RECT ToRect(const Bounds& bounds) {
 
 }  // namespace
 
-void TLabel::Place(HWND parent, const Bounds& bounds, HFONT font) {
+void DrawnLabel::Place(HWND parent, const Position& corner, HFONT font) {
     parent_ = parent;
     font_ = font;
-    bounds_.left = bounds.left;
-    bounds_.top = bounds.top;
+    bounds_.left = corner.left;
+    bounds_.top = corner.top;
     Measure();
 }
 
-void TLabel::SetCaption(TextView caption) {
+void DrawnLabel::SetCaption(TextView caption) {
     Invalidate();
     caption_ = Text(caption);
     Measure();
     Invalidate();
 }
 
-void TLabel::Show() {
+void DrawnLabel::Show() {
     if (!visible_) {
         visible_ = true;
         Invalidate();
     }
 }
 
-void TLabel::Paint(HDC dc) const {
+void DrawnLabel::Paint(HDC dc) const {
     if (!visible_) {
         return;
     }
@@ -49,7 +49,7 @@ void TLabel::Paint(HDC dc) const {
     DrawTextW(dc, Wide(caption_), static_cast<int>(caption_.size()), &rect, labelFormat);
 }
 
-void TLabel::Measure() {
+void DrawnLabel::Measure() {
     const WindowDc dc(parent_);
     const SelectedObject font(dc.Get(), font_);
     RECT rect{0, 0, 0, 0};
@@ -59,14 +59,14 @@ void TLabel::Measure() {
     bounds_.height = rect.bottom - rect.top;
 }
 
-void TLabel::Invalidate() const {
+void DrawnLabel::Invalidate() const {
     if (visible_ && parent_ != nullptr) {
         const RECT rect = ToRect(bounds_);
         InvalidateRect(parent_, &rect, TRUE);
     }
 }
 
-void TButton::Create(HWND parent, int id, TextView caption, const Bounds& bounds, HFONT font) {
+void PushButton::Create(HWND parent, int id, TextView caption, const Bounds& bounds, HFONT font) {
     window_ = CreateWindowExW(
         0, L"Button", Wide(Text(caption)), WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON, bounds.left,
         bounds.top, bounds.width, bounds.height, parent,
@@ -80,25 +80,25 @@ void TButton::Create(HWND parent, int id, TextView caption, const Bounds& bounds
     SetFont(font);
 }
 
-void TButton::SetBounds(const Bounds& bounds) {
+void PushButton::SetBounds(const Bounds& bounds) {
     SetWindowPos(window_, nullptr, bounds.left, bounds.top, bounds.width, bounds.height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void TButton::SetFont(HFONT font) {
+void PushButton::SetFont(HFONT font) {
     SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
 }
 
-void TButton::Show() {
+void PushButton::Show() {
     ShowWindow(window_, SW_SHOWNA);
 }
 
-bool TButton::CanFocus() const {
+bool PushButton::CanFocus() const {
     return window_ != nullptr && IsWindowVisible(window_) && IsWindowEnabled(window_);
 }
 
-LRESULT CALLBACK TButton::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    const auto* button = reinterpret_cast<TButton*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+LRESULT CALLBACK PushButton::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const auto* button = reinterpret_cast<PushButton*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     const WNDPROC platform = button->platformProcedure_;
     return GuardedMessage([&](LRESULT& result) {
         result = CallWindowProcW(platform, window, message, wParam, lParam);

@@ -9,26 +9,24 @@
 #include "text/Text.h"
 
 // The object that raised an event; handlers receive it as `Sender`.
-class TObject {
+class EventSource {
   public:
-    virtual ~TObject() = default;
+    virtual ~EventSource() = default;
 };
 
 // A label sizes itself to its text: the width of its widest line, the height of all its lines
 // (no word wrap, tabs expanded), keeping its left and top edges.
-class TLabel : public TObject {
+class DrawnLabel : public EventSource {
   public:
-    TLabel(TextView caption, bool visible) : caption_(caption), visible_(visible) {}
+    DrawnLabel(TextView caption, bool visible) : caption_(caption), visible_(visible) {}
 
-    // Puts the label on `parent` at the left and top edges of `bounds` in `font`, and measures it.
-    void Place(HWND parent, const Bounds& bounds, HFONT font);
+    // Puts the label on `parent` at `corner` in `font`, and measures it.
+    void Place(HWND parent, const Position& corner, HFONT font);
     // Replaces the caption and measures the label again; a hidden label marks nothing for paint.
     void SetCaption(TextView caption);
     // Marks the rectangle that the label occupies as needing paint; the next paint draws it.
     void Show();
     void Paint(HDC dc) const;
-
-    const Bounds& BoundsRect() const { return bounds_; }
 
   private:
     void Measure();
@@ -43,7 +41,7 @@ class TLabel : public TObject {
 
 // A standard push button. Its messages pass through the same guard as every window's of the
 // application before the platform's button code handles them.
-class TButton : public TObject {
+class PushButton : public EventSource {
   public:
     // Makes the platform window, hidden, with a tab stop.
     void Create(HWND parent, int id, TextView caption, const Bounds& bounds, HFONT font);

@@ -1,19 +1,20 @@
-#include "FileOpenDialog.h"
+#include "MapInstaller/FileOpenDialog.h"
 
 #include <shobjidl.h>
 
 #include <cwchar>
 #include <utility>
 
-#include "PlatformVersion.h"
-#include "app/ComPtr.h"
-#include "app/ModalScope.h"
-#include "app/WideText.h"
 #include "text/Error.h"
+#include "text/WideText.h"
+#include "win32/ComPtr.h"
+#include "win32/ModalScope.h"
+#include "win32/PlatformVersion.h"
+#include "win32/SystemLibrary.h"
 
 namespace {
 
-constexpr TextView typeName = u"TFileOpenDialog";
+constexpr TextView typeName = u"FileOpenDialog";
 
 // The chosen item's file-system path, else its display name; nothing when neither can be read.
 std::optional<Text> ItemName(IShellItem& item) {
@@ -28,16 +29,44 @@ std::optional<Text> ItemName(IShellItem& item) {
     return FromWide(name.Get(), std::wcslen(name.Get()));
 }
 
+using CreateItemFromParsingName = decltype(&SHCreateItemFromParsingName);
+
+// The shell item for a path, or none when the text makes no item (a missing path, say).
+ComPtr<IShellItem> ItemFromPath(CreateItemFromParsingName createItem, const Text& path) {
+    ComPtr<IShellItem> item;
+    if (createItem == nullptr ||
+        FAILED(createItem(Wide(path), nullptr, IID_IShellItem, item.PutVoid()))) {
+        return {};
+    }
+    return item;
+}
+
+bool IsExistingFile(const Text& path) {
+    const DWORD attributes = GetFileAttributesW(Wide(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The name after the last separator of a path.
+Text FileName(const Text& path) {
+    const std::size_t separator = path.find_last_of(u"\\/");
+    return separator == Text::npos ? path : path.substr(separator + 1);
+}
+
 }  // namespace
 
-void TFileOpenDialog::SetStartFolder(Text folder) {
+void FileOpenDialog::SetStartFolder(Text folder) {
     startFolder_ = std::move(folder);
 }
 
-std::optional<Text> TFileOpenDialog::Execute(HWND owner) const {
+std::optional<Text> FileOpenDialog::Execute(HWND owner) const {
     if (PlatformMajorVersion() < 6) {
         throw Error(Text(typeName) + u" nécessite Windows Vista ou supérieur");
     }
+
+    // Declared first, so that shell32 stays loaded for as long as its objects live.
+    const SystemLibrary shell(L"shell32.dll");
+    const auto createItem =
+        shell.Procedure<CreateItemFromParsingName>("SHCreateItemFromParsingName");
 
     ComPtr<IFileOpenDialog> dialog;
     CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
@@ -46,13 +75,18 @@ std::optional<Text> TFileOpenDialog::Execute(HWND owner) const {
         return std::nullopt;
     }
 
+    // SetFolder rather than SetDefaultFolder: the folder given wins over the one that the
+    // platform remembers from an earlier use. A text that makes no item is dropped. A file
+    // opens the dialog in its folder with its name ready, so that Enter picks it.
     if (!startFolder_.empty()) {
-        // SetFolder rather than SetDefaultFolder: the folder given wins over the one that the
-        // platform remembers from an earlier use. A text that makes no item is dropped.
-        ComPtr<IShellItem> folder;
-        if (SUCCEEDED(SHCreateItemFromParsingName(Wide(startFolder_), nullptr, IID_IShellItem,
-                                                  folder.PutVoid()))) {
-            dialog->SetFolder(folder.Get());
+        const bool isFile = IsExistingFile(startFolder_);
+        const ComPtr<IShellItem> item = ItemFromPath(createItem, startFolder_);
+        ComPtr<IShellItem> parent;
+        if (item && isFile && SUCCEEDED(item->GetParent(parent.Put())) && parent) {
+            dialog->SetFolder(parent.Get());
+            dialog->SetFileName(Wide(FileName(startFolder_)));
+        } else if (item) {
+            dialog->SetFolder(item.Get());
         }
     }
     // The whole option word, not added to the defaults: the dialog does not insist that the

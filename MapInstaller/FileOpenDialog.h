@@ -10,10 +10,11 @@
 // folder is set; title, labels, filters and options keep the platform's defaults, so every file
 // is offered and a typed name comes back even when no such file exists. One object serves one
 // selection; the platform's dialog exists only while Execute runs.
-class TFileOpenDialog {
+class FileOpenDialog {
   public:
-    // The folder in which the dialog opens, given to the platform unchanged. Empty, or a text
-    // that names no folder, lets the platform choose without a message.
+    // The folder in which the dialog opens, given to the platform unchanged. An existing file
+    // opens the dialog in its folder with its name filled in. Empty, or a text that names
+    // neither, lets the platform choose without a message.
     void SetStartFolder(Text folder);
 
     // Shows the dialog modally over `owner`, with the thread's other windows disabled meanwhile,

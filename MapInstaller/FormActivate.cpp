@@ -1,21 +1,21 @@
-#include "MapInstaller.h"
+#include "MapInstaller/MapInstaller.h"
 
 // The credits reveal, at the window's first activation: each step changes one control, forces a
 // synchronous repaint (no event loop runs meanwhile) and then sleeps, about ten seconds in all.
-void TForm1::FormActivate(TObject* /*Sender*/) {
-    UpdateWindow(window_);
+void TForm1::FormActivate(EventSource* /*Sender*/) {
+    UpdateWindow(Handle());
     Sleep(2000);
     Label2.Show();
-    UpdateWindow(window_);
+    UpdateWindow(Handle());
     Sleep(3000);
     Label3.Show();
-    UpdateWindow(window_);
+    UpdateWindow(Handle());
     Sleep(3000);
     // The caption changes while the label is hidden, so its one-line caption is never seen.
     Label4.SetCaption(announcement);
     Label4.Show();
-    UpdateWindow(window_);
+    UpdateWindow(Handle());
     Sleep(2000);
     Button1.Show();
-    UpdateWindow(window_);
+    UpdateWindow(Handle());
 }

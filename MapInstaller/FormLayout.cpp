@@ -1,4 +1,4 @@
-#include "FormLayout.h"
+#include "MapInstaller/FormLayout.h"
 
 FormLayout DesignLayout() {
     return {
@@ -8,10 +8,10 @@ FormLayout DesignLayout() {
         .windowFontHeight = 12,
         .creditsFontHeight = 16,
         .logo = {0, 0, 169, 169},
-        .label1 = {192, 0, 56, 21},
-        .label2 = {192, 27, 240, 21},
-        .label3 = {192, 46, 235, 21},
-        .label4 = {192, 88, 284, 15},
+        .label1 = {192, 0},
+        .label2 = {192, 27},
+        .label3 = {192, 46},
+        .label4 = {192, 88},
         .button1 = {192, 139, 284, 25},
     };
 }
@@ -25,10 +25,10 @@ FormLayout ScaleLayout(const FormLayout& layout, int dpi) {
         .windowFontHeight = MulDivRound(layout.windowFontHeight, dpi, from),
         .creditsFontHeight = MulDivRound(layout.creditsFontHeight, dpi, from),
         .logo = ScaleBounds(layout.logo, from, dpi),
-        .label1 = ScaleBounds(layout.label1, from, dpi),
-        .label2 = ScaleBounds(layout.label2, from, dpi),
-        .label3 = ScaleBounds(layout.label3, from, dpi),
-        .label4 = ScaleBounds(layout.label4, from, dpi),
+        .label1 = ScalePosition(layout.label1, from, dpi),
+        .label2 = ScalePosition(layout.label2, from, dpi),
+        .label3 = ScalePosition(layout.label3, from, dpi),
+        .label4 = ScalePosition(layout.label4, from, dpi),
         .button1 = ScaleBounds(layout.button1, from, dpi),
     };
 }

@@ -12,17 +12,17 @@ struct FormLayout {
     int windowFontHeight = 0;
     int creditsFontHeight = 0;
     Bounds logo;
-    Bounds label1;
-    Bounds label2;
-    Bounds label3;
-    Bounds label4;
+    // Labels size themselves to their text in their font: only their corners are laid out.
+    Position label1;
+    Position label2;
+    Position label3;
+    Position label4;
     Bounds button1;
 
     friend bool operator==(const FormLayout&, const FormLayout&) = default;
 };
 
-// The layout as designed, at 96 DPI. The label sizes are those that the labels take from their
-// text at 96 DPI; labels measure themselves again whenever their font or caption changes.
+// The layout as designed, at 96 DPI.
 FormLayout DesignLayout();
 
 // The layout scaled from its DPI to `dpi`: sizes of the client area, edges and font heights go

@@ -4,7 +4,7 @@
 
 #include "app/SystemError.h"
 
-void TImage::Paint(HDC dc, const Bounds& control) {
+void LogoImage::Paint(HDC dc, const Bounds& control) {
     if (!bitmap_) {
         Load(dc);
     }
@@ -23,7 +23,7 @@ void TImage::Paint(HDC dc, const Bounds& control) {
     SetStretchBltMode(dc, previousMode);
 }
 
-void TImage::Load(HDC dc) {
+void LogoImage::Load(HDC dc) {
     const HMODULE module = GetModuleHandleW(nullptr);
     const HRSRC resource = FindResourceW(module, L"LOGO", RT_RCDATA);
     const HGLOBAL loaded = resource != nullptr ? LoadResource(module, resource) : nullptr;

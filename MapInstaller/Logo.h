@@ -7,9 +7,9 @@
 
 #include "MapInstaller/LogoPicture.h"
 #include "app/DpiScaling.h"
-#include "app/Win32Handles.h"
+#include "win32/Handles.h"
 
-class TImage {
+class LogoImage {
   public:
     // Draws the picture from the control's top left corner, shrunk to the control when it does
     // not fit; the rest of the control is left as it is.

@@ -1,10 +1,11 @@
-#include "MapInstaller.h"
+#include "MapInstaller/MapInstaller.h"
 
 #include "app/Application.h"
+#include "app/ApplicationIdentity.h"
 #include "app/ErrorReporting.h"
 #include "app/SystemError.h"
-#include "app/WideText.h"
-#include "app/WindowDpi.h"
+#include "text/WideText.h"
+#include "win32/WindowDpi.h"
 
 TForm1* Form1 = nullptr;
 Text selectedFile;
@@ -68,26 +69,32 @@ TForm1::TForm1() {
     layout_ = ScaleLayout(layout_, WindowDpi(window));
     ApplyLayout();
     SizeToClient();
-    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(ApplicationIcon()));
+    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(ApplicationIcon()));
+    Attach(Handle(), &OfferedKey);
 }
 
 TForm1::~TForm1() {
-    if (window_ != nullptr) {
-        DestroyWindow(window_);
-    }
+    window_.Destroy();
     Form1 = nullptr;
+    // The chosen path lives as long as the window module: its end releases it.
+    selectedFile.clear();
+    selectedFile.shrink_to_fit();
 }
 
 HWND TForm1::Handle() const {
-    return window_;
+    return window_.Get();
+}
+
+bool TForm1::OfferedKey(MainWindow& window, const MSG& message) {
+    return static_cast<TForm1&>(window).DialogKey(message);
 }
 
 bool TForm1::DialogKey(const MSG& message) {
     if (message.message != WM_KEYDOWN ||
-        (message.hwnd != window_ && !IsChild(window_, message.hwnd))) {
+        (message.hwnd != Handle() && !IsChild(Handle(), message.hwnd))) {
         return false;
     }
-    const bool controlHasFocus = IsChild(window_, GetFocus());
+    const bool controlHasFocus = IsChild(Handle(), GetFocus());
     switch (message.wParam) {
         case VK_TAB:
             if (KeyDown(VK_CONTROL) || KeyDown(VK_MENU)) {
@@ -120,7 +127,7 @@ bool TForm1::DialogKey(const MSG& message) {
 LRESULT CALLBACK TForm1::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         auto* form = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        form->window_ = window;
+        form->window_.Adopt(window);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
     }
     auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -128,7 +135,7 @@ LRESULT CALLBACK TForm1::Procedure(HWND window, UINT message, WPARAM wParam, LPA
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         ReleaseFocusRecord(window);
         if (form != nullptr) {
-            form->window_ = nullptr;
+            form->window_.Forget();
         }
     }
     if (form == nullptr) {
@@ -145,7 +152,7 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_PRINTCLIENT: {
             RECT client{};
-            GetClientRect(window_, &client);
+            GetClientRect(Handle(), &client);
             PaintContent(reinterpret_cast<HDC>(wParam), client);
             return 0;
         }
@@ -176,12 +183,12 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return 0;
         default:
-            return DefWindowProcW(window_, message, wParam, lParam);
+            return DefWindowProcW(Handle(), message, wParam, lParam);
     }
 }
 
 void TForm1::OnPaint() {
-    const PaintScope paint(window_);
+    const PaintScope paint(Handle());
     PaintContent(paint.Dc(), paint.Dirty());
 }
 
@@ -200,7 +207,7 @@ void TForm1::PaintContent(HDC dc, const RECT& dirty) {
 // at the first activation, not when the user comes back from another program or a dialog closes.
 void TForm1::OnActivate(WPARAM wParam) {
     if (LOWORD(wParam) == WA_INACTIVE) {
-        if (const HWND focused = GetFocus(); focused != nullptr && IsChild(window_, focused)) {
+        if (const HWND focused = GetFocus(); focused != nullptr && IsChild(Handle(), focused)) {
             lastFocusedControl_ = focused;
         }
         return;
@@ -208,7 +215,7 @@ void TForm1::OnActivate(WPARAM wParam) {
     if (HIWORD(wParam) == 0) {
         SetFocus(FocusTarget());
     }
-    if (ClaimFocusRecord(window_)) {
+    if (ClaimFocusRecord(Handle())) {
         FormActivate(this);
     }
 }
@@ -218,7 +225,7 @@ HWND TForm1::FocusTarget() const {
         IsWindowEnabled(lastFocusedControl_)) {
         return lastFocusedControl_;
     }
-    return Button1.CanFocus() ? Button1.Handle() : window_;
+    return Button1.CanFocus() ? Button1.Handle() : Handle();
 }
 
 LRESULT TForm1::OnCommand(WPARAM wParam, LPARAM lParam) {
@@ -235,21 +242,21 @@ LRESULT TForm1::OnCommand(WPARAM wParam, LPARAM lParam) {
 void TForm1::OnDpiChanged(int dpi, const RECT& suggested) {
     layout_ = ScaleLayout(layout_, dpi);
     ApplyLayout();
-    SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+    SetWindowPos(Handle(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
-    InvalidateRect(window_, nullptr, TRUE);
+    InvalidateRect(Handle(), nullptr, TRUE);
 }
 
 // Fonts and controls from the current layout. The new fonts are in place before the old ones go.
 void TForm1::ApplyLayout() {
     Font windowFont = MakeFont(layout_.windowFontHeight);
     Font creditsFont = MakeFont(layout_.creditsFontHeight);
-    Label1.Place(window_, layout_.label1, creditsFont.Get());
-    Label2.Place(window_, layout_.label2, creditsFont.Get());
-    Label3.Place(window_, layout_.label3, creditsFont.Get());
-    Label4.Place(window_, layout_.label4, windowFont.Get());
+    Label1.Place(Handle(), layout_.label1, creditsFont.Get());
+    Label2.Place(Handle(), layout_.label2, creditsFont.Get());
+    Label3.Place(Handle(), layout_.label3, creditsFont.Get());
+    Label4.Place(Handle(), layout_.label4, windowFont.Get());
     if (Button1.Handle() == nullptr) {
-        Button1.Create(window_, button1Id, button1Caption, layout_.button1, windowFont.Get());
+        Button1.Create(Handle(), button1Id, button1Caption, layout_.button1, windowFont.Get());
     } else {
         Button1.SetBounds(layout_.button1);
         Button1.SetFont(windowFont.Get());
@@ -261,6 +268,6 @@ void TForm1::ApplyLayout() {
 void TForm1::SizeToClient() {
     const SIZE outer = OuterSize(layout_.clientWidth, layout_.clientHeight, windowStyle,
                                  windowExStyle, layout_.dpi);
-    SetWindowPos(window_, nullptr, 0, 0, outer.cx, outer.cy,
+    SetWindowPos(Handle(), nullptr, 0, 0, outer.cx, outer.cy,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

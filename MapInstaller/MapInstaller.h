@@ -1,27 +1,31 @@
 #pragma once
 
-// The main window class TForm1 and its globals. Button1Click and AppliquerProfil, the profile
-// selection and rewrite, are in MapInstaller/ProfileSelection.cpp.
+// The main window class TForm1 and its globals. FormActivate, the credits reveal, is in
+// FormActivate.cpp; Button1Click and AppliquerProfil, the profile selection and rewrite, are in
+// ProfileSelection.cpp.
 
 #include <windows.h>
 
 #include "MapInstaller/Controls.h"
 #include "MapInstaller/FormLayout.h"
 #include "MapInstaller/Logo.h"
-#include "app/Win32Handles.h"
+#include "app/MainWindow.h"
 #include "text/Text.h"
+#include "win32/Handles.h"
 
-// Button1's control id, by which GetDlgItem finds it on the main window.
+// Button1's control id: its clicks come to the main window as WM_COMMAND with this id.
 constexpr int button1Id = 1;
 
 // The main window: platform class "TForm1", the maker's logo, the credits and the button that
 // starts the profile selection.
-class TForm1 : public TObject {
+class TForm1 : public EventSource, public MainWindow {
   public:
     // Sets Form1 at once, then creates the platform window, hidden, with the built-in layout
-    // scaled to the DPI of its monitor. Raises Error when the platform refuses the window.
+    // scaled to the DPI of its monitor. Raises Error when the platform refuses the window or a
+    // font; the window made so far is then destroyed with the object.
     TForm1();
-    // Destroys the platform window and its controls; Form1 then refers to none.
+    // Destroys the platform window and its controls, and releases selectedFile; Form1 then
+    // refers to none.
     ~TForm1() override;
     TForm1(const TForm1&) = delete;
     TForm1& operator=(const TForm1&) = delete;
@@ -30,11 +34,11 @@ class TForm1 : public TObject {
     HWND Handle() const;
 
     // Activation handler: the credits reveal.
-    void FormActivate(TObject* Sender);
+    void FormActivate(EventSource* Sender);
     // Click handler of Button1: the profile selection.
-    void Button1Click(TObject* Sender);
+    void Button1Click(EventSource* Sender);
     // The profile rewrite of the file named by selectedFile.
-    void AppliquerProfil(TObject* Sender);
+    void AppliquerProfil(EventSource* Sender);
 
     // The window's keyboard handling, offered each key message before it is dispatched: Tab and
     // Shift+Tab focus Button1, Enter clicks the focused button. True when the key was consumed.
@@ -42,6 +46,7 @@ class TForm1 : public TObject {
 
   private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static bool OfferedKey(MainWindow& window, const MSG& message);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnPaint();
     void PaintContent(HDC dc, const RECT& dirty);
@@ -52,19 +57,21 @@ class TForm1 : public TObject {
     void SizeToClient();
     HWND FocusTarget() const;
 
-    HWND window_ = nullptr;
     FormLayout layout_ = DesignLayout();
     Font windowFont_;
     Font creditsFont_;
     // The control that had the keyboard focus when the window was last deactivated.
     HWND lastFocusedControl_ = nullptr;
 
-    TImage Logo;
-    TLabel Label1{label1Caption, true};
-    TLabel Label2{label2Caption, false};
-    TLabel Label3{label3Caption, false};
-    TLabel Label4{label4Caption, false};
-    TButton Button1;
+    LogoImage Logo;
+    DrawnLabel Label1{label1Caption, true};
+    DrawnLabel Label2{label2Caption, false};
+    DrawnLabel Label3{label3Caption, false};
+    DrawnLabel Label4{label4Caption, false};
+    PushButton Button1;
+
+    // Last, so that it goes first: the controls and fonts outlive the window that uses them.
+    LinkedWindow window_;
 };
 
 // The main window, set as soon as the window object exists.

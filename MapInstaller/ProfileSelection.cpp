@@ -5,18 +5,18 @@
 
 #include "CancelNotice.h"
 #include "FileOpenDialog.h"
-#include "MapInstaller.h"
-#include "ProfileRewrite.h"
+#include "MapInstaller/MapInstaller.h"
+#include "profile/ProfileRewrite.h"
 #include "app/Application.h"
 #include "app/CommandLine.h"
 
 // Catches nothing: an error leaves at once, after the dialog object is gone, and the termination
 // request is skipped, so the window stays for another try.
-void TForm1::Button1Click(TObject* Sender) {
+void TForm1::Button1Click(EventSource* Sender) {
     selectedFile.clear();
     {
         // A new dialog object at every click, released before the notice or the rewrite starts.
-        TFileOpenDialog dlg;
+        FileOpenDialog dlg;
         dlg.SetStartFolder(
             FirstCommandLineArgument(reinterpret_cast<const char16_t*>(GetCommandLineW())));
         if (std::optional<Text> chosen = dlg.Execute(Handle())) {
@@ -33,6 +33,6 @@ void TForm1::Button1Click(TObject* Sender) {
 
 // The rewrite is the one that the command-line tool makes too: its line list Profil and its
 // found flag trouve live there. The sender is not used.
-void TForm1::AppliquerProfil(TObject* /*Sender*/) {
+void TForm1::AppliquerProfil(EventSource* /*Sender*/) {
     ApplyMapSet(selectedFile);
 }

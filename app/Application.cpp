@@ -1,16 +1,15 @@
-#include "Application.h"
+#include "app/Application.h"
 
 #include <memory>
 #include <optional>
-#include <vector>
 
 #include <ole2.h>
 
-#include "MapInstaller/MapInstaller.h"
+#include "app/ApplicationIdentity.h"
 #include "app/ApplicationTitle.h"
 #include "app/ErrorReporting.h"
-#include "app/WideText.h"
-#include "app/Win32Handles.h"
+#include "text/WideText.h"
+#include "win32/ModulePath.h"
 
 namespace {
 
@@ -50,18 +49,16 @@ class ComApartment {
 struct ApplicationState {
     int showCommand = SW_SHOWDEFAULT;
     std::optional<OleInitialization> ole;
-    Text title;
-    HICON icon = nullptr;
-    Window hiddenWindow;
+    ApplicationIdentity identity;
     HWND focusRecord = nullptr;
     bool terminated = false;
     std::optional<ComApartment> com;
-    std::unique_ptr<TForm1> mainWindow;
+    std::unique_ptr<MainWindow> mainWindow;
 };
 
 ApplicationState* application = nullptr;
 
-constexpr wchar_t hiddenWindowClass[] = L"TApplication";
+constexpr wchar_t hiddenWindowClass[] = L"InstallerApplication";
 
 int LaunchShowCommand() {
     STARTUPINFOW startup{};
@@ -77,20 +74,12 @@ Text LowerCase(Text text) {
     return text;
 }
 
-// The whole path, however long: the buffer grows until the name fits in it.
 Text ExecutablePath() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) {
-            RaiseLastSystemError();
-        }
-        if (length < buffer.size()) {
-            return FromWide(buffer.data(), length);
-        }
-        buffer.resize(buffer.size() * 2);
+    Text path = ModulePath(nullptr);
+    if (path.empty()) {
+        RaiseLastSystemError();
     }
+    return path;
 }
 
 LRESULT CALLBACK HiddenWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -98,10 +87,8 @@ LRESULT CALLBACK HiddenWindowProcedure(HWND window, UINT message, WPARAM wParam,
         [&](LRESULT& result) { result = DefWindowProcW(window, message, wParam, lParam); });
 }
 
-// The application's own top-level window: it serves messages for the application as a whole and
-// owns the error box when no window of the application is active. A tool window that is never
-// shown, so the main window's is the one taskbar button.
-Window CreateHiddenWindow() {
+// A tool window that is never shown, so the main window's is the one taskbar button.
+Window CreateHiddenWindow(const Text& title) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof(windowClass);
     windowClass.lpfnWndProc = HiddenWindowProcedure;
@@ -110,10 +97,9 @@ Window CreateHiddenWindow() {
     if (RegisterClassExW(&windowClass) == 0) {
         RaiseLastSystemError();
     }
-    const HWND window =
-        CreateWindowExW(WS_EX_TOOLWINDOW, hiddenWindowClass, Wide(application->title),
-                        WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS, 0, 0, 0, 0, nullptr, nullptr,
-                        windowClass.hInstance, nullptr);
+    const HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, hiddenWindowClass, Wide(title),
+                                        WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS, 0, 0, 0, 0,
+                                        nullptr, nullptr, windowClass.hInstance, nullptr);
     if (window == nullptr) {
         RaiseLastSystemError();
     }
@@ -122,12 +108,13 @@ Window CreateHiddenWindow() {
 
 void SetUp(ApplicationState& state) {
     state.ole.emplace();
-    state.title = ApplicationTitleFromPath(ExecutablePath(), LowerCase);
-    state.icon = LoadIconW(GetModuleHandleW(nullptr), L"MAINICON");
-    if (state.icon == nullptr) {
-        state.icon = LoadIconW(nullptr, IDI_APPLICATION);
+    ApplicationIdentity& identity = state.identity;
+    identity.title = ApplicationTitleFromPath(ExecutablePath(), LowerCase);
+    identity.icon = LoadIconW(GetModuleHandleW(nullptr), L"MAINICON");
+    if (identity.icon == nullptr) {
+        identity.icon = LoadIconW(nullptr, IDI_APPLICATION);
     }
-    state.hiddenWindow = CreateHiddenWindow();
+    identity.hiddenWindow = CreateHiddenWindow(identity.title);
 }
 
 // The run step. Showing activates the window where the platform lets the process take the
@@ -164,7 +151,7 @@ void HandleMessageTurn(ApplicationState& state) {
         return;
     }
     if (IsKeyMessage(message.message) && state.mainWindow != nullptr &&
-        state.mainWindow->DialogKey(message)) {
+        state.mainWindow->OfferDialogKey(message)) {
         return;
     }
     TranslateMessage(&message);
@@ -173,24 +160,12 @@ void HandleMessageTurn(ApplicationState& state) {
 
 }  // namespace
 
-const Text& ApplicationTitle() {
-    return application->title;
-}
-
 void RequestTermination() {
     PostQuitMessage(0);
 }
 
-HICON ApplicationIcon() {
-    return application->icon;
-}
-
-HWND ApplicationWindow() {
-    return application != nullptr ? application->hiddenWindow.Get() : nullptr;
-}
-
 bool ClaimFocusRecord(HWND window) {
-    if (application->focusRecord == window) {
+    if (application == nullptr || application->focusRecord == window) {
         return false;
     }
     application->focusRecord = window;
@@ -198,24 +173,25 @@ bool ClaimFocusRecord(HWND window) {
 }
 
 void ReleaseFocusRecord(HWND window) {
-    if (application->focusRecord == window) {
+    if (application != nullptr && application->focusRecord == window) {
         application->focusRecord = nullptr;
     }
 }
 
-void RunApplication() {
+void RunApplication(MainWindowFactory createMainWindow) {
     ApplicationState state;
     application = &state;
+    SetApplicationIdentity(&state.identity);
     state.showCommand = LaunchShowCommand();
     Guarded([&] {
         SetUp(state);
         state.com.emplace();
         // The main window is created without an owner and with WS_EX_APPWINDOW: its taskbar
         // button is the application's only one.
-        state.mainWindow = std::make_unique<TForm1>();
+        state.mainWindow = createMainWindow();
     });
     if (state.mainWindow != nullptr) {
-        Guarded([&] { Show(state.mainWindow->Handle(), state.showCommand); });
+        Guarded([&] { Show(state.mainWindow->PlatformWindow(), state.showCommand); });
         while (!state.terminated) {
             Guarded([&] { HandleMessageTurn(state); });
         }
@@ -236,9 +212,7 @@ void EndApplication() {
         },
         0);
     state.mainWindow.reset();
-    state.hiddenWindow = Window();
-    selectedFile.clear();
-    selectedFile.shrink_to_fit();
+    state.identity.hiddenWindow = Window();
     state.com.reset();
     state.ole.reset();
     ExitProcess(0);

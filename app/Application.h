@@ -1,23 +1,14 @@
 #pragma once
 
 // The application object: set up at start, the event loop on which every handler runs, and the
-// orderly end of the process. (Skeleton agreed between the engineers; completed by the window's.)
+// orderly end of the process.
 
 #include <windows.h>
 
-#include "text/Text.h"
-
-// Computed once at start from the executable's file name.
-const Text& ApplicationTitle();
+#include "app/MainWindow.h"
 
 // Posts the quit request with exit code 0 and returns at once.
 void RequestTermination();
-
-// The application icon: MAINICON, else the platform's standard application icon.
-HICON ApplicationIcon();
-
-// The application's hidden top-level window, never shown; null before start-up has made it.
-HWND ApplicationWindow();
 
 // The record of the application's focused window. Claims it for `window` and answers whether it
 // named another window or none before: the window's activation handler runs only then.
@@ -25,11 +16,12 @@ bool ClaimFocusRecord(HWND window);
 // A destroyed window leaves the record naming none.
 void ReleaseFocusRecord(HWND window);
 
-// The main routine: sets the application up, creates the main window, shows it, runs the event
-// loop until termination is requested, and ends the process with exit code 0.
-[[noreturn]] void RunApplication();
+// The main routine: sets the application up, creates the main window with `createMainWindow`,
+// shows it, runs the event loop until termination is requested, and ends the process with exit
+// code 0.
+[[noreturn]] void RunApplication(MainWindowFactory createMainWindow);
 
-// The end of the process: the main window is destroyed, selectedFile released, COM and OLE
-// uninitialised, and the process exits with code 0. Also called straight from the end of the
-// user's session, without going back to the event loop.
+// The end of the process: the main window is destroyed, COM and OLE uninitialised, and the
+// process exits with code 0. Also called straight from the end of the user's session, without
+// going back to the event loop.
 [[noreturn]] void EndApplication();

@@ -22,6 +22,10 @@ int MulDivRound(int value, int numerator, int denominator) {
     return static_cast<int>(result);
 }
 
+Position ScalePosition(const Position& position, int from, int to) {
+    return {MulDivRound(position.left, to, from), MulDivRound(position.top, to, from)};
+}
+
 Bounds ScaleBounds(const Bounds& bounds, int from, int to) {
     const int left = MulDivRound(bounds.left, to, from);
     const int top = MulDivRound(bounds.top, to, from);

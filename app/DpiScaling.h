@@ -18,6 +18,16 @@ struct Bounds {
     friend bool operator==(const Bounds&, const Bounds&) = default;
 };
 
+// The top left corner of something that sizes itself (a label).
+struct Position {
+    int left = 0;
+    int top = 0;
+
+    friend bool operator==(const Position&, const Position&) = default;
+};
+
+Position ScalePosition(const Position& position, int from, int to);
+
 // Scales every edge, the right (left + width) and bottom (top + height) ones included, from DPI
 // `from` to DPI `to`; width and height are the differences of the scaled edges, so neighbouring
 // controls stay neighbours.

@@ -1,9 +1,9 @@
 #include "ErrorReporting.h"
 
-#include "app/Application.h"
-#include "app/ErrorMessage.h"
-#include "app/ModalScope.h"
-#include "app/WideText.h"
+#include "app/ApplicationIdentity.h"
+#include "text/ErrorMessage.h"
+#include "text/WideText.h"
+#include "win32/ModalScope.h"
 
 void ReportError(TextView message) noexcept {
     // A window that holds the mouse capture (a button being pressed, say) lets it go first.

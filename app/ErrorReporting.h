@@ -8,6 +8,7 @@
 #include <new>
 
 #include "app/SystemError.h"
+#include "text/ErrorMessage.h"
 #include "text/Error.h"
 #include "text/Text.h"
 

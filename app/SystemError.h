@@ -15,8 +15,5 @@ class SystemError : public Error {
     explicit SystemError(std::uint32_t code);
 };
 
-// What the guards report when memory is exhausted.
-constexpr TextView outOfMemoryMessage = u"Mémoire insuffisante";
-
 // Raises a SystemError with the calling thread's last error code (Windows only).
 [[noreturn]] void RaiseLastSystemError();

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "Options.h"
-#include "MapInstaller/ProfileRewrite.h"
-#include "app/ErrorMessage.h"
+#include "profile/ProfileRewrite.h"
 #include "text/Error.h"
+#include "text/ErrorMessage.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -62,7 +62,7 @@ int Run(const std::vector<Text>& arguments) {
         Print(stderr, ToUtf8(WithFullStop(error.Message())));
         return failed;
     } catch (const std::bad_alloc&) {
-        Print(stderr, ToUtf8(WithFullStop(u"Mémoire insuffisante")));
+        Print(stderr, ToUtf8(WithFullStop(outOfMemoryMessage)));
         return failed;
     }
     return failed;

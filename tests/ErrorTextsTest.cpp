@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/ErrorMessage.h"
 #include "app/SystemError.h"
+#include "text/ErrorMessage.h"
 
 namespace {
 
@@ -46,10 +46,6 @@ TEST(SystemErrorMessage, TheBoxShowsTheSystemTextTrimmedThenAFullStop) {
     // The system's text loses its trailing full stop and line break; the box adds one full stop.
     EXPECT_EQ(WithFullStop(SystemErrorMessage(5, TrimSystemText(u"Access denied. \r\n"))),
               u"Erreur système.  Code : 5.\r\nAccess denied.");
-}
-
-TEST(OutOfMemory, MessageText) {
-    EXPECT_EQ(outOfMemoryMessage, u"Mémoire insuffisante");
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "MapInstaller/ProfileRewrite.h"
+#include "profile/ProfileRewrite.h"
 #include "support/CaseName.h"
 #include "support/TempFolder.h"
 #include "text/Error.h"

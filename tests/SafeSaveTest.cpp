@@ -7,7 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "MapInstaller/ProfileRewrite.h"
+#include "profile/ProfileRewrite.h"
 #include "support/TempFolder.h"
 #include "text/Error.h"
 

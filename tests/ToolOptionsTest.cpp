@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Options.h"
+#include "cli/Options.h"
 
 namespace {
 

@@ -5,15 +5,10 @@
 #include <climits>
 #include <vector>
 
+#include "WideText.h"
+
 namespace platform {
 namespace {
-
-static_assert(sizeof(wchar_t) == sizeof(char16_t));
-
-// Windows strings are the same UTF-16 code units.
-const wchar_t* Wide(const Text& text) {
-    return reinterpret_cast<const wchar_t*>(text.c_str());
-}
 
 ErrorCode LastError() {
     return static_cast<ErrorCode>(GetLastError());
@@ -49,7 +44,7 @@ class FileHandle {
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
-// Conversions take int lengths; longer inputs go through in pieces cut where `cut` says.
+// Reads and writes take 32-bit sizes: larger blocks go through in pieces of this many bytes.
 constexpr std::size_t conversionPiece = 1 << 30;
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "app/Win32Handles.h"
+#include "win32/Handles.h"
 
 namespace e2e {
 

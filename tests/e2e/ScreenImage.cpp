@@ -5,7 +5,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "app/Win32Handles.h"
+#include "win32/Handles.h"
 
 namespace e2e {
 

@@ -363,7 +363,7 @@ TEST(ProfileSelection, WindowsXpGivesTheVersionErrorAtEveryClick) {
         SCOPED_TRACE("attempt " + std::to_string(attempt));
         installer.ClickButton1();
         ExpectErrorBox(installer, L"Xpinstall",
-                       L"TFileOpenDialog n\u00e9cessite Windows Vista ou sup\u00e9rieur.");
+                       L"FileOpenDialog n\u00e9cessite Windows Vista ou sup\u00e9rieur.");
         EXPECT_TRUE(installer.OwnedBoxes().empty()) << "no file-open dialog after the error";
         ExpectWindowStays(installer);
     }

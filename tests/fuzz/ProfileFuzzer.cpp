@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "MapInstaller/ProfileRewrite.h"
+#include "profile/ProfileRewrite.h"
 #include "text/Error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

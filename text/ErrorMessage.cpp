@@ -1,4 +1,4 @@
-#include "ErrorMessage.h"
+#include "text/ErrorMessage.h"
 
 Text WithFullStop(TextView message) {
     Text text(message);

@@ -1,4 +1,4 @@
-#include "ProfileRewrite.h"
+#include "profile/ProfileRewrite.h"
 
 #include <algorithm>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "PlatformVersion.h"
+#include "win32/PlatformVersion.h"
 
 DWORD PlatformMajorVersion() {
     // The manifest names every Windows version up to 10 and 11 as supported, so GetVersionExW

@@ -162,3 +162,33 @@ class Window {
   private:
     HWND window_ = nullptr;
 };
+
+// A window whose procedure reaches an object of the program through GWLP_USERDATA. The link is
+// cut before the window is destroyed, so that no message sent during the destruction reaches an
+// object that is itself going away.
+class LinkedWindow {
+  public:
+    LinkedWindow() = default;
+    ~LinkedWindow() { Destroy(); }
+    LinkedWindow(const LinkedWindow&) = delete;
+    LinkedWindow& operator=(const LinkedWindow&) = delete;
+
+    HWND Get() const { return window_; }
+
+    // Takes ownership of a window that has just been made.
+    void Adopt(HWND window) {
+        Destroy();
+        window_ = window;
+    }
+    // The platform has destroyed the window itself.
+    void Forget() { window_ = nullptr; }
+    void Destroy() {
+        if (const HWND window = std::exchange(window_, nullptr); window != nullptr) {
+            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            DestroyWindow(window);
+        }
+    }
+
+  private:
+    HWND window_ = nullptr;
+};
