@@ -14,6 +14,17 @@
 #   TALVOR_LIBJPEG_SOURCE  a libjpeg-turbo source package already downloaded (see
 #              scripts/build-libjpeg-windows.sh).
 set -eu
+
+# Paths that the caller gives are taken from the caller's folder.
+absolute() {
+  [ -z "$1" ] || realpath -m "$1"
+}
+build=$(absolute "${1:-}")
+cert=$(absolute "${TALVOR_SIGN_CERT:-}")
+key=$(absolute "${TALVOR_SIGN_KEY:-}")
+TALVOR_LIBJPEG_SOURCE=$(absolute "${TALVOR_LIBJPEG_SOURCE:-}")
+export TALVOR_LIBJPEG_SOURCE
+
 cd "$(dirname "$0")/.."
 root=$(pwd -P)
 
@@ -25,16 +36,16 @@ fail() {
   exit 1
 }
 
-build=${1:-build/release}
+build=${build:-build/release}
 installer=Talvor_Skarnel_Installer.exe
 tool=talvor-apply.exe
 
 # The signing files are checked before the build, which takes minutes.
-cert=${TALVOR_SIGN_CERT:-}
-key=${TALVOR_SIGN_KEY:-}
 timestamp_url=${TALVOR_SIGN_TIMESTAMP_URL:-}
 if [ -n "$cert$key" ]; then
-  [ -n "$cert" ] && [ -n "$key" ] || fail "TALVOR_SIGN_CERT and TALVOR_SIGN_KEY go together"
+  if [ -z "$cert" ] || [ -z "$key" ]; then
+    fail "TALVOR_SIGN_CERT and TALVOR_SIGN_KEY go together"
+  fi
   [ -r "$cert" ] || fail "cannot read the certificate $cert"
   [ -r "$key" ] || fail "cannot read the key $key"
   subject=$(openssl x509 -noout -subject -nameopt RFC2253,-esc_msb -in "$cert") ||
@@ -57,7 +68,7 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
 fi
 export SOURCE_DATE_EPOCH
 
-if [ -d "$build" ] && [ -n "$(ls -A "$build")" ] && [ ! -f "$build/CMakeCache.txt" ]; then
+if [ -e "$build" ] && [ ! -f "$build/CMakeCache.txt" ] && [ -n "$(ls -A "$build")" ]; then
   fail "$build is neither empty nor a build folder: it is left alone"
 fi
 rm -rf "$build"
@@ -81,19 +92,20 @@ done
 (cd "$stage" && sha256sum "$installer" "$tool" >SHA256SUMS)
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-libjpeg_dsc=$(find "$build/deps" -name 'libjpeg-turbo_*.dsc' | head -n 1)
 libjpeg_src=$(find "$build/deps" -mindepth 3 -maxdepth 3 -type d -name 'libjpeg-turbo-*' |
   head -n 1)
-[ -f "$libjpeg_src/LICENSE.md" ] && [ -f "$libjpeg_src/README.ijg" ] ||
+if [ ! -f "$libjpeg_src/LICENSE.md" ] || [ ! -f "$libjpeg_src/README.ijg" ]; then
   fail "no libjpeg-turbo licence files in $build/deps"
+fi
+RELEASE_VERSION=$version RELEASE_COMMIT=$commit RELEASE_SIGNER=${signer:-} \
+  LIBJPEG_VERSION=${libjpeg_src##*/libjpeg-turbo-} \
+  LIBJPEG_DEBIAN_VERSION=$(dpkg-parsechangelog -l "$libjpeg_src/debian/changelog" -S Version) \
+  LIBJPEG_SOURCE=$libjpeg_src sh scripts/release-text.sh >"$build/README.lf.txt"
 # Windows' Notepad reads the text right in every version with CR LF and a UTF-8 mark.
 {
   printf '\357\273\277'
-  RELEASE_VERSION=$version RELEASE_COMMIT=$commit RELEASE_SIGNER=${signer:-} \
-    LIBJPEG_VERSION=${libjpeg_src##*/libjpeg-turbo-} \
-    LIBJPEG_DEBIAN_VERSION=$(sed -n 's/^Version: //p' "$libjpeg_dsc") \
-    LIBJPEG_SOURCE=$libjpeg_src sh scripts/release-text.sh
-} | sed 's/$/\r/' >"$stage/README.txt"
+  sed 's/$/\r/' "$build/README.lf.txt"
+} >"$stage/README.txt"
 
 rm -rf dist
 mv "$stage" dist
