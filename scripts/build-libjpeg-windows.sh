@@ -59,7 +59,7 @@ set -- \
 
 if [ -n "${TALVOR_LIBJPEG_SOURCE:-}" ]; then
   say "unpacking the source package $TALVOR_LIBJPEG_SOURCE"
-  dsc=$(cd "$(dirname "$TALVOR_LIBJPEG_SOURCE")" && pwd)/$(basename "$TALVOR_LIBJPEG_SOURCE")
+  dsc=$(realpath "$TALVOR_LIBJPEG_SOURCE")
   (cd "$out/src" && dpkg-source -x "$dsc")
 else
   say "updating the package index of our source list"
