@@ -17,6 +17,10 @@
 # proxy, say) still apply. apt checks the Release file's signature against
 # the Debian archive keyring named in our list, and the downloaded files
 # against the hashes in the signed index.
+#
+# TALVOR_LIBJPEG_SOURCE, when set, names the .dsc of a source package that
+# an earlier run downloaded (OUTDIR/src/*.dsc): it is unpacked from there,
+# with the hashes it lists checked, instead of being downloaded again.
 set -eu
 
 say() {
@@ -53,13 +57,19 @@ set -- \
   -o "Dir::State::Lists=$out/apt/lists" \
   -o "Dir::Cache=$out/apt/cache"
 
-say "updating the package index of our source list"
-apt-get -q "$@" update
+if [ -n "${TALVOR_LIBJPEG_SOURCE:-}" ]; then
+  say "unpacking the source package $TALVOR_LIBJPEG_SOURCE"
+  dsc=$(realpath "$TALVOR_LIBJPEG_SOURCE")
+  (cd "$out/src" && dpkg-source -x "$dsc")
+else
+  say "updating the package index of our source list"
+  apt-get -q "$@" update
 
-# As root, apt fetches as the user _apt and warns that it downloads
-# unsandboxed when _apt cannot write to OUTDIR/src; that warning is harmless.
-say "downloading and unpacking Debian's libjpeg-turbo source package"
-(cd "$out/src" && apt-get -q "$@" source libjpeg-turbo)
+  # As root, apt fetches as the user _apt and warns that it downloads
+  # unsandboxed when _apt cannot write to OUTDIR/src; that warning is harmless.
+  say "downloading and unpacking Debian's libjpeg-turbo source package"
+  (cd "$out/src" && apt-get -q "$@" source libjpeg-turbo)
+fi
 
 src=$(find "$out/src" -mindepth 1 -maxdepth 1 -type d -name 'libjpeg-turbo-*')
 if [ ! -f "$src/CMakeLists.txt" ]; then
@@ -80,6 +90,11 @@ else
   simd=0
   say "nasm missing or unable to write win64 objects: building without SIMD"
 fi
+
+# Reproducible objects: the source and build folders' paths are mapped to
+# fixed names (CFLAGS adds to the toolchain's own flags).
+CFLAGS="-ffile-prefix-map=$src=libjpeg-turbo -ffile-prefix-map=$out/build=libjpeg-build"
+export CFLAGS
 
 # -Wno-dev: policy warnings meant for upstream's developers, not for us.
 say "configuring $(basename "$src")"
@@ -108,6 +123,10 @@ for f in include/jpeglib.h include/jconfig.h include/jmorecfg.h \
     exit 1
   fi
 done
+# nasm names each object's source by its full path in a file symbol, and
+# has no option to map it: debugging symbols are stripped from the library.
+strip=$(sed -n 's/^CMAKE_STRIP:FILEPATH=//p' "$out/build/CMakeCache.txt")
+"$strip" --strip-debug "$out/stage$out/install/lib/libjpeg.a"
 mv "$out/stage$out/install" "$out/install"
 rm -rf "$out/stage"
 say "done: $out/install/lib/libjpeg.a"
