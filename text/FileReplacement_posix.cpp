@@ -404,7 +404,11 @@ void RemoveNewFileOnInterrupt() {
         sigaddset(&action.sa_mask, signal);
     }
     for (const int signal : interruptSignals) {
-        sigaction(signal, &action, nullptr);
+        // A signal that the process was started to ignore ends nothing: it stays ignored.
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            sigaction(signal, &action, nullptr);
+        }
     }
 }
 

@@ -36,16 +36,14 @@ class PendingLock {
 };
 
 BOOL WINAPI OnConsoleEvent(DWORD) {
-    {
-        const PendingLock lock;
-        // The new file is open with delete sharing, so that it goes even while it is written.
-        if (!Pending().path.empty()) {
-            DeleteFileW(Wide(Pending().path));
-            Pending().path.clear();
-        }
+    // Kept until the process has ended, so that no new file is made meanwhile.
+    Pending().Lock();
+    // The new file is open with delete sharing, so that it goes even while it is written.
+    if (!Pending().path.empty()) {
+        DeleteFileW(Wide(Pending().path));
     }
-    // The next handler, the system's, ends the process.
-    return FALSE;
+    // The code of the system's own handler, which Wine replaces by 0.
+    ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
 // The file's path after every link, as the system resolved it when opening it. Windows XP lacks
