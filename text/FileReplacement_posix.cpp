@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -14,7 +13,7 @@
 namespace platform {
 namespace {
 
-// The signals that end the tool on request: Ctrl-C, a request to terminate, the terminal closing.
+// The signals that end a process on request: Ctrl-C, a request to terminate, the terminal closing.
 constexpr int interruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // The named new file of a save in progress, for the interrupt handler to remove. Only the
