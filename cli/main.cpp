@@ -1,6 +1,8 @@
 // talvor-apply: the installer's profile rewrite, for unattended deployment.
 
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -8,15 +10,31 @@
 #include "profile/ProfileRewrite.h"
 #include "text/Error.h"
 #include "text/ErrorMessage.h"
+#include "text/Platform.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include "text/PosixName.h"
 #endif
 
 namespace {
 
 enum ExitCode { done = 0, failed = 1, usageError = 2, wouldChange = 3 };
+
+// What the window reports for a failure that carries no message of its own.
+constexpr TextView unknownFailureMessage =
+    u"Un appel à une fonction du système d'exploitation a échoué";
+
+// Texts go out in UTF-8; on POSIX a file name in them goes out as the bytes it was given as.
+std::string Outward(TextView text) {
+#ifdef _WIN32
+    return ToUtf8(text);
+#else
+    return NameToBytes(text);
+#endif
+}
 
 void Print(std::FILE* stream, const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), stream);
@@ -28,7 +46,7 @@ std::string Lines(std::int32_t count) {
 }
 
 std::string Describe(const Text& profile, const RewriteSummary& summary) {
-    std::string line = ToUtf8(profile) + ": ";
+    std::string line = Outward(profile) + ": ";
     line += summary.mapFilesLineInserted ? "map files line inserted as line 5"
                                          : "map files set on " + Lines(summary.mapFilesLinesSet);
     line += summary.rasterLinesSet > 0
@@ -37,13 +55,19 @@ std::string Describe(const Text& profile, const RewriteSummary& summary) {
     return line;
 }
 
+void Fail(TextView message) {
+    Print(stderr, Outward(WithFullStop(message)));
+}
+
 int Run(const std::vector<Text>& arguments) {
-    const std::optional<Options> options = ParseOptions(arguments);
-    if (!options) {
-        std::fputs(usageText, stderr);
-        return usageError;
-    }
+    platform::RemoveNewFileOnInterrupt();
+    // Every failure ends here with its message, once the new file of a save has been removed.
     try {
+        const std::optional<Options> options = ParseOptions(arguments);
+        if (!options) {
+            std::fputs(usageText, stderr);
+            return usageError;
+        }
         switch (options->action) {
             case Options::Action::Help:
                 std::fputs(usageText, stdout);
@@ -59,11 +83,13 @@ int Run(const std::vector<Text>& arguments) {
         }
     } catch (const Error& error) {
         // The message as the installer's error box shows it.
-        Print(stderr, ToUtf8(WithFullStop(error.Message())));
-        return failed;
+        Fail(error.Message());
     } catch (const std::bad_alloc&) {
-        Print(stderr, ToUtf8(WithFullStop(outOfMemoryMessage)));
-        return failed;
+        Fail(outOfMemoryMessage);
+    } catch (const std::exception& error) {
+        Fail(FromUtf8(error.what()));
+    } catch (...) {
+        Fail(unknownFailureMessage);
     }
     return failed;
 }
@@ -85,7 +111,7 @@ int wmain(int argc, wchar_t** argv) {
 int main(int argc, char** argv) {
     std::vector<Text> arguments;
     for (int i = 1; i < argc; ++i) {
-        arguments.push_back(FromUtf8(argv[i]));
+        arguments.push_back(NameFromBytes(argv[i]));
     }
     return Run(arguments);
 }

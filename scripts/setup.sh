@@ -20,7 +20,7 @@ packages="
   fonts-dejavu-core fonts-liberation2
   dpkg-dev nasm debian-archive-keyring
   libxml2-utils osslsigncode openssl
-  time
+  time procps
 "
 
 missing=""

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
+#include "support/CaseName.h"
 #include "support/TempFolder.h"
 #include "text/Error.h"
 #include "text/LineList.h"
@@ -11,6 +13,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/stat.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -62,6 +66,57 @@ TEST(LoadFile, MissingFileNamesItsFullPath) {
     EXPECT_EQ(list.LineCount(), 1);
     EXPECT_EQ(list.Encoding(), TextEncoding::SystemCodePage);
 }
+
+// Only a regular file is read: a folder, a device or a pipe is refused at once, before a read
+// that would wait for a writer or never end.
+struct SpecialFileCase {
+    std::string name;
+    std::function<fs::path(const TempFolder&)> make;
+    Text systemText;
+};
+
+void PrintTo(const SpecialFileCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+#ifdef _WIN32
+const SpecialFileCase specialFileCases[] = {
+    {"folder", [](const TempFolder& folder) { return folder.Path(); },
+     TrimSystemText(platform::SystemErrorText(ERROR_ACCESS_DENIED))},
+    {"device", [](const TempFolder&) { return fs::path(L"NUL"); },
+     TrimSystemText(platform::SystemErrorText(ERROR_NOT_SUPPORTED))},
+};
+#else
+const SpecialFileCase specialFileCases[] = {
+    {"folder", [](const TempFolder& folder) { return folder.Path(); }, u"Is a directory"},
+    {"device", [](const TempFolder&) { return fs::path("/dev/zero"); }, u"Operation not supported"},
+    {"fifo_without_writer",
+     [](const TempFolder& folder) {
+         const fs::path fifo = folder / "fifo";
+         EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+         return fifo;
+     },
+     u"Operation not supported"},
+};
+#endif
+
+class SpecialFileTest : public testing::TestWithParam<SpecialFileCase> {};
+
+TEST_P(SpecialFileTest, IsRefusedAtOnce) {
+    TempFolder folder;
+    const fs::path path = GetParam().make(folder);
+    LineList list;
+    try {
+        list.LoadFile(AsText(path));
+        ADD_FAILURE() << "no error";
+    } catch (const FileOpenError& error) {
+        EXPECT_EQ(error.Message(), u"Impossible d'ouvrir le fichier \"" +
+                                       platform::FullPath(AsText(path)) + u"\". " +
+                                       GetParam().systemText);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, SpecialFileTest, testing::ValuesIn(specialFileCases), CaseName());
 
 TEST(SaveFile, MissingFolderRaisesCreateError) {
     TempFolder folder;

@@ -1,5 +1,7 @@
 #include "FileBytes.h"
 
+#include <new>
+
 #include "Error.h"
 #include "Platform.h"
 
@@ -12,14 +14,14 @@ std::string ReadFileBytes(TextView path) {
     }
     std::string bytes;
     if (code == platform::noError) {
-        // Read to the end: a file that grew meanwhile is read whole, one that shrank as it is.
-        constexpr std::size_t growth = 4 << 20;
-        bytes.resize(static_cast<std::size_t>(size) + 1);
+        // The file's size when it was opened bounds what is read: a file that grows meanwhile is
+        // not followed, one that shrank is read as it is.
+        if (size > bytes.max_size()) {
+            throw std::bad_alloc();
+        }
+        bytes.resize(static_cast<std::size_t>(size));
         std::size_t filled = 0;
-        for (;;) {
-            if (filled == bytes.size()) {
-                bytes.resize(bytes.size() + growth);
-            }
+        while (filled < bytes.size()) {
             std::size_t got = 0;
             code = file.Read(bytes.data() + filled, bytes.size() - filled, got);
             if (code != platform::noError || got == 0) {

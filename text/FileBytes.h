@@ -4,5 +4,6 @@
 
 #include "Text.h"
 
-// Every byte of the file at `path`, opened as LineList::LoadFile opens it. Raises FileOpenError.
+// The bytes of the regular file at `path`, up to its size when it was opened, as LineList::LoadFile
+// reads them. Raises FileOpenError.
 std::string ReadFileBytes(TextView path);

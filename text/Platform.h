@@ -31,7 +31,8 @@ class InputFile {
     InputFile(InputFile&&) noexcept;
     InputFile& operator=(InputFile&&) noexcept;
 
-    // Opens an existing file for reading; others may read it meanwhile but not write it.
+    // Opens an existing regular file for reading; others may read it meanwhile but not write it.
+    // A folder, a device or a pipe is refused at once, without waiting for a writer.
     ErrorCode Open(TextView path);
     ErrorCode Size(std::uint64_t& size) const;
     // Reads up to `capacity` bytes; `got` is 0 at the end of the file.
@@ -42,9 +43,14 @@ class InputFile {
     std::unique_ptr<Handle> handle_;
 };
 
-// The new content of a file, written beside it and put in its place in one step, so that a failure
-// at any point leaves the old file whole and no new file behind. Where no file can be made beside
-// it but the file itself is writable, the content is written in place.
+// The new content of a file, put in its place so that the file is either wholly rewritten or
+// untouched, whatever fails and wherever the process is interrupted.
+//
+// The file rewritten is the real one: a symbolic link is followed and stays a link. The content
+// goes to a new file beside it, which takes the file's place in one step with its permissions,
+// owner and attributes. Where that would change what the file is (it has several names, or an
+// owner that the new file cannot be given) or the folder refuses a new file for lack of
+// permission, the content is written in place instead, once the room for all of it is reserved.
 class FileReplacement {
   public:
     FileReplacement();
@@ -52,12 +58,15 @@ class FileReplacement {
     FileReplacement(const FileReplacement&) = delete;
     FileReplacement& operator=(const FileReplacement&) = delete;
 
-    // Fails when the file cannot be written: read-only, held open by another program, no right.
+    // Fails when the file cannot be written (read-only, held open by another program, no right,
+    // not a regular file) or no new file can be made (no space, an I/O error); the file is then
+    // untouched.
     ErrorCode Open(TextView path);
     // Writes at most `size` bytes; `written` tells how many went. A failure may still have
     // written some.
     ErrorCode Write(const char* data, std::size_t size, std::size_t& written);
-    // Forces the written content to the disk.
+    // Forces the written content to the disk; in place, this is where the file is rewritten, and
+    // a failure to reserve its room leaves it untouched.
     ErrorCode Flush();
     // Puts the new content in the file's place.
     ErrorCode Commit();
@@ -66,6 +75,11 @@ class FileReplacement {
     struct State;
     std::unique_ptr<State> state_;
 };
+
+// From now on an interrupt of the process (Ctrl-C, a request to terminate, its console closing)
+// removes the new file of a save in progress, and waits for a rewrite in place to end, before the
+// process ends as it would have.
+void RemoveNewFileOnInterrupt();
 
 // The system's ANSI code page is UTF-8 (then a byte-order mark goes before such texts).
 bool SystemCodePageIsUtf8();

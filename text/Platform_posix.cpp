@@ -10,16 +10,14 @@
 #include <unistd.h>
 
 #include "Codec.h"
+#include "Platform_posix.h"
+#include "PosixName.h"
 
 namespace platform {
 namespace {
 
 std::string NativePath(TextView path) {
-    return ToUtf8(path);
-}
-
-ErrorCode LastError() {
-    return static_cast<ErrorCode>(errno);
+    return NameToBytes(path);
 }
 
 std::string CurrentFolder() {
@@ -32,38 +30,6 @@ std::string CurrentFolder() {
     }
     return buffer.data();
 }
-
-// A descriptor closed when its owner goes.
-class Descriptor {
-  public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() { Close(); }
-    Descriptor(Descriptor&& other) noexcept : fd_(other.Release()) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        if (this != &other) {
-            Close();
-            fd_ = other.Release();
-        }
-        return *this;
-    }
-
-    int Get() const { return fd_; }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    // Closing reports the error that a delayed write may only show then.
-    int Close() {
-        const int result = fd_ >= 0 ? close(fd_) : 0;
-        fd_ = -1;
-        return result;
-    }
-
-  private:
-    int fd_ = -1;
-};
 
 }  // namespace
 
@@ -97,7 +63,7 @@ Text FullPath(TextView path) {
     if (full.empty() || trailingSlash) {
         full += "/";
     }
-    return FromUtf8(full);
+    return NameFromBytes(full);
 }
 
 Text SystemErrorText(ErrorCode code) {
@@ -114,16 +80,19 @@ InputFile::InputFile(InputFile&&) noexcept = default;
 InputFile& InputFile::operator=(InputFile&&) noexcept = default;
 
 ErrorCode InputFile::Open(TextView path) {
-    const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    // Not blocking, so that opening a pipe does not wait for a writer.
+    Descriptor fd(open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid()) {
         return LastError();
     }
-    handle_ = std::make_unique<Handle>(Handle{Descriptor(fd)});
     struct stat info {};
-    if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-        handle_.reset();
-        return EISDIR;
+    if (fstat(fd.Get(), &info) != 0) {
+        return LastError();
     }
+    if (!S_ISREG(info.st_mode)) {
+        return S_ISDIR(info.st_mode) ? EISDIR : ENOTSUP;
+    }
+    handle_ = std::make_unique<Handle>(Handle{std::move(fd)});
     return noError;
 }
 
@@ -143,98 +112,6 @@ ErrorCode InputFile::Read(char* buffer, std::size_t capacity, std::size_t& got) 
     } while (result < 0 && errno == EINTR);
     got = result > 0 ? static_cast<std::size_t>(result) : 0;
     return result < 0 ? LastError() : noError;
-}
-
-struct FileReplacement::State {
-    std::string target;
-    std::string temporary;  // empty when writing in place
-    Descriptor fd;
-    bool targetExists = false;
-    mode_t targetMode = 0;
-    bool committed = false;
-};
-
-FileReplacement::FileReplacement() : state_(std::make_unique<State>()) {}
-
-FileReplacement::~FileReplacement() {
-    if (!state_->committed && !state_->temporary.empty()) {
-        state_->fd.Close();
-        unlink(state_->temporary.c_str());
-    }
-}
-
-ErrorCode FileReplacement::Open(TextView path) {
-    State& s = *state_;
-    s.target = NativePath(path);
-    struct stat info {};
-    if (stat(s.target.c_str(), &info) == 0) {
-        s.targetExists = true;
-        s.targetMode = info.st_mode;
-        if (S_ISDIR(info.st_mode)) {
-            return EISDIR;
-        }
-        // A file without any write permission is read-only for everyone, root included, as
-        // the read-only attribute is on Windows.
-        if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-            return EACCES;
-        }
-        const int probe = open(s.target.c_str(), O_WRONLY | O_CLOEXEC);
-        if (probe < 0) {
-            return LastError();
-        }
-        close(probe);
-    } else if (errno != ENOENT) {
-        return LastError();
-    }
-
-    const std::size_t slash = s.target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : s.target.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? s.target : s.target.substr(slash + 1);
-    std::string pattern = folder + "." + name + ".XXXXXX";
-    const int fd = mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd >= 0) {
-        s.temporary = pattern;
-        s.fd = Descriptor(fd);
-        return noError;
-    }
-    // No new file can be made in the folder: write in place.
-    const int inPlace = open(s.target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (inPlace < 0) {
-        return LastError();
-    }
-    s.fd = Descriptor(inPlace);
-    return noError;
-}
-
-ErrorCode FileReplacement::Write(const char* data, std::size_t size, std::size_t& written) {
-    ssize_t result;
-    do {
-        result = write(state_->fd.Get(), data, size);
-    } while (result < 0 && errno == EINTR);
-    written = result > 0 ? static_cast<std::size_t>(result) : 0;
-    return result < 0 ? LastError() : noError;
-}
-
-ErrorCode FileReplacement::Flush() {
-    // fsync is refused on special files that keep nothing; closing reports a delayed write error.
-    if (fsync(state_->fd.Get()) != 0 && errno != EINVAL) {
-        return LastError();
-    }
-    return state_->fd.Close() == 0 ? noError : LastError();
-}
-
-ErrorCode FileReplacement::Commit() {
-    State& s = *state_;
-    if (!s.temporary.empty()) {
-        if (s.targetExists && chmod(s.temporary.c_str(), s.targetMode & 07777) != 0) {
-            return LastError();
-        }
-        if (rename(s.temporary.c_str(), s.target.c_str()) != 0) {
-            return LastError();
-        }
-    }
-    s.committed = true;
-    return noError;
 }
 
 bool SystemCodePageIsUtf8() {

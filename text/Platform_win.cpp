@@ -1,6 +1,6 @@
 #include "Platform.h"
 
-#include <windows.h>
+#include "Platform_win.h"
 
 #include <climits>
 #include <vector>
@@ -10,42 +10,12 @@
 namespace platform {
 namespace {
 
-ErrorCode LastError() {
-    return static_cast<ErrorCode>(GetLastError());
-}
-
-// A file handle closed when its owner goes.
-class FileHandle {
-  public:
-    FileHandle() = default;
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    ~FileHandle() { Close(); }
-    FileHandle(FileHandle&& other) noexcept : handle_(other.handle_) {
-        other.handle_ = INVALID_HANDLE_VALUE;
-    }
-    FileHandle& operator=(FileHandle&& other) noexcept {
-        if (this != &other) {
-            Close();
-            handle_ = other.handle_;
-            other.handle_ = INVALID_HANDLE_VALUE;
-        }
-        return *this;
-    }
-
-    HANDLE Get() const { return handle_; }
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    bool Close() {
-        const bool closed = !Valid() || CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-        return closed;
-    }
-
-  private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
-
-// Reads and writes take 32-bit sizes: larger blocks go through in pieces of this many bytes.
-constexpr std::size_t conversionPiece = 1 << 30;
+// MultiByteToWideChar and WideCharToMultiByte count in ints on both sides: longer texts go through
+// in pieces that neither side of which can exceed INT_MAX, cut between two characters. A byte
+// gives at most one code unit, a code unit at most three bytes.
+constexpr std::size_t bytePiece = 1 << 30;
+constexpr std::size_t unitPiece = 1 << 28;
+static_assert(unitPiece * 3 <= std::size_t{INT_MAX} && bytePiece <= std::size_t{INT_MAX});
 
 }  // namespace
 
@@ -88,12 +58,16 @@ InputFile::InputFile(InputFile&&) noexcept = default;
 InputFile& InputFile::operator=(InputFile&&) noexcept = default;
 
 ErrorCode InputFile::Open(TextView path) {
-    const HANDLE file = CreateFileW(Wide(Text(path)), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    FileHandle file(CreateFileW(Wide(FullPath(path)), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
         return LastError();
     }
-    handle_ = std::make_unique<Handle>(Handle{FileHandle(file)});
+    // A device or a pipe gives no file's content; a folder is refused by CreateFileW already.
+    if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
+        return ERROR_NOT_SUPPORTED;
+    }
+    handle_ = std::make_unique<Handle>(Handle{std::move(file)});
     return noError;
 }
 
@@ -108,113 +82,10 @@ ErrorCode InputFile::Size(std::uint64_t& size) const {
 
 ErrorCode InputFile::Read(char* buffer, std::size_t capacity, std::size_t& got) {
     DWORD read = 0;
-    const DWORD asked = static_cast<DWORD>(capacity < conversionPiece ? capacity : conversionPiece);
+    const DWORD asked = static_cast<DWORD>(capacity < ioPiece ? capacity : ioPiece);
     const BOOL ok = ReadFile(handle_->file.Get(), buffer, asked, &read, nullptr);
     got = read;
     return ok ? noError : LastError();
-}
-
-struct FileReplacement::State {
-    Text target;
-    Text temporary;  // empty when writing in place
-    FileHandle file;
-    bool targetExists = false;
-    DWORD targetAttributes = 0;
-    bool committed = false;
-};
-
-FileReplacement::FileReplacement() : state_(std::make_unique<State>()) {}
-
-FileReplacement::~FileReplacement() {
-    if (!state_->committed && !state_->temporary.empty()) {
-        state_->file.Close();
-        DeleteFileW(Wide(state_->temporary));
-    }
-}
-
-ErrorCode FileReplacement::Open(TextView path) {
-    State& s = *state_;
-    s.target = Text(path);
-    // Opening the file as the save would open it tells whether it may be written at all: a
-    // read-only file, one held open by another program or one without the right is refused.
-    {
-        FileHandle probe(CreateFileW(Wide(s.target), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (probe.Valid()) {
-            s.targetExists = true;
-            s.targetAttributes = GetFileAttributesW(Wide(s.target));
-        } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
-            return LastError();
-        }
-    }
-
-    const Text full = FullPath(path);
-    const std::size_t slash = full.find_last_of(u"\\/");
-    const Text folder = slash == Text::npos ? Text() : full.substr(0, slash + 1);
-    const Text name = slash == Text::npos ? full : full.substr(slash + 1);
-    for (unsigned attempt = 0; attempt < 16; ++attempt) {
-        const DWORD stamp = GetTickCount() ^ (GetCurrentProcessId() << 8) ^ (attempt << 24);
-        Text suffix = u".00000000.tmp";
-        for (int digit = 0; digit < 8; ++digit) {
-            suffix[8 - digit] = u"0123456789ABCDEF"[(stamp >> (4 * digit)) & 0xF];
-        }
-        const Text candidate = folder + u"~" + name + suffix;
-        const HANDLE file = CreateFileW(Wide(candidate), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            s.temporary = candidate;
-            s.file = FileHandle(file);
-            return noError;
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
-            break;
-        }
-    }
-    // No new file can be made in the folder: write in place.
-    const HANDLE file = CreateFileW(Wide(s.target), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return LastError();
-    }
-    s.file = FileHandle(file);
-    return noError;
-}
-
-ErrorCode FileReplacement::Write(const char* data, std::size_t size, std::size_t& written) {
-    DWORD done = 0;
-    const DWORD asked = static_cast<DWORD>(size < conversionPiece ? size : conversionPiece);
-    const BOOL ok = WriteFile(state_->file.Get(), data, asked, &done, nullptr);
-    written = done;
-    return ok ? noError : LastError();
-}
-
-ErrorCode FileReplacement::Flush() {
-    if (!FlushFileBuffers(state_->file.Get())) {
-        return LastError();
-    }
-    return state_->file.Close() ? noError : LastError();
-}
-
-ErrorCode FileReplacement::Commit() {
-    State& s = *state_;
-    if (!s.temporary.empty()) {
-        // ReplaceFileW keeps the file's attributes, owner and security on the new content.
-        const BOOL moved =
-            s.targetExists ? ReplaceFileW(Wide(s.target), Wide(s.temporary), nullptr,
-                                          REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                           : MoveFileExW(Wide(s.temporary), Wide(s.target), MOVEFILE_WRITE_THROUGH);
-        if (!moved) {
-            return LastError();
-        }
-        // Wine's ReplaceFileW leaves the new file's own attributes (hidden, archive...); put the
-        // profile's back, as Windows does. The content is in place already, so this is best effort.
-        if (s.targetExists && s.targetAttributes != INVALID_FILE_ATTRIBUTES &&
-            GetFileAttributesW(Wide(s.target)) != s.targetAttributes) {
-            SetFileAttributesW(Wide(s.target), s.targetAttributes);
-        }
-    }
-    s.committed = true;
-    return noError;
 }
 
 bool SystemCodePageIsUtf8() {
@@ -223,14 +94,14 @@ bool SystemCodePageIsUtf8() {
 
 namespace {
 
-// The length of the next piece of at most `conversionPiece` bytes that does not cut a UTF-8
-// sequence.
+// The length of the next piece of at most `bytePiece` bytes that does not cut a UTF-8 sequence.
+// A sequence has at most three bytes after its first; more are invalid anyway.
 std::size_t Utf8Piece(std::string_view bytes) {
-    if (bytes.size() <= conversionPiece) {
+    if (bytes.size() <= bytePiece) {
         return bytes.size();
     }
-    std::size_t size = conversionPiece;
-    while (size > 0 && (static_cast<unsigned char>(bytes[size]) & 0xC0) == 0x80) {
+    std::size_t size = bytePiece;
+    while (size > bytePiece - 3 && (static_cast<unsigned char>(bytes[size]) & 0xC0) == 0x80) {
         --size;
     }
     return size;
@@ -267,8 +138,7 @@ namespace {
 
 void Encode(UINT codePage, TextView text, std::string& bytes) {
     for (std::size_t start = 0; start < text.size();) {
-        std::size_t size =
-            text.size() - start < conversionPiece ? text.size() - start : conversionPiece;
+        std::size_t size = text.size() - start < unitPiece ? text.size() - start : unitPiece;
         // Keep a surrogate pair in one piece.
         if (start + size < text.size() && text[start + size - 1] >= 0xD800 &&
             text[start + size - 1] <= 0xDBFF) {
@@ -313,14 +183,14 @@ bool SystemCodePageRoundTrips() {
 
 namespace {
 
-// The length of the next piece of at most `conversionPiece` bytes that does not end on a lead
-// byte left alone.
+// The length of the next piece of about `bytePiece` bytes that does not end on a lead byte left
+// alone.
 std::size_t CodePagePiece(std::string_view bytes) {
-    if (bytes.size() <= conversionPiece) {
+    if (bytes.size() <= bytePiece) {
         return bytes.size();
     }
     std::size_t i = 0;
-    while (i < conversionPiece) {
+    while (i < bytePiece) {
         i += IsDBCSLeadByte(static_cast<BYTE>(bytes[i])) ? 2 : 1;
     }
     return i;

@@ -1,0 +1,414 @@
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Platform_posix.h"
+#include "PosixName.h"
+
+namespace platform {
+namespace {
+
+// The signals that end a process on request: Ctrl-C, a request to terminate, the terminal closing.
+constexpr int interruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The named new file of a save in progress, for the interrupt handler to remove. Only the
+// fallback where the file system cannot make a file without a name needs it.
+struct PendingFile {
+    volatile std::sig_atomic_t set = 0;
+    int folder = -1;
+    char name[16] = {};
+};
+PendingFile pending;
+
+void OnInterrupt(int signal) {
+    if (pending.set != 0) {
+        unlinkat(pending.folder, pending.name, 0);
+    }
+    // End as the signal would have ended the process.
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+// Holds the interrupt signals back for as long as it lives, so that a step that must not be cut
+// short runs to its end first.
+class InterruptsHeld {
+  public:
+    InterruptsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal : interruptSignals) {
+            sigaddset(&held, signal);
+        }
+        sigprocmask(SIG_BLOCK, &held, &previous_);
+    }
+    ~InterruptsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    InterruptsHeld(const InterruptsHeld&) = delete;
+    InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+  private:
+    sigset_t previous_;
+};
+
+// A short name that no file of the folder is likely to have; names are tried until one is free.
+std::string CandidateName(unsigned attempt) {
+    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    const auto clock = std::chrono::steady_clock::now().time_since_epoch().count();
+    auto value = static_cast<unsigned long long>(clock) ^
+                 (static_cast<unsigned long long>(getpid()) << 20) ^ (attempt * 0x9E3779B9ull);
+    std::string name = ".talvor-";
+    for (int i = 0; i < 6; ++i) {
+        name.push_back(digits[value % 36]);
+        value /= 36;
+    }
+    return name;
+}
+constexpr unsigned nameAttempts = 100;
+
+// Follows symbolic links at the end of `path` until it names something that is not a link, or
+// nothing; the folders on the way need not be resolved, since the file's name stays in them.
+ErrorCode ResolveLinks(std::string& path) {
+    constexpr int maximumLinks = 40;
+    for (int links = 0; links < maximumLinks; ++links) {
+        struct stat info {};
+        if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return noError;
+        }
+        std::string target(static_cast<std::size_t>(info.st_size) + 1, '\0');
+        for (;;) {
+            const ssize_t length = readlink(path.c_str(), target.data(), target.size());
+            if (length < 0) {
+                return LastError();
+            }
+            if (static_cast<std::size_t>(length) < target.size()) {
+                target.resize(static_cast<std::size_t>(length));
+                break;
+            }
+            // A link whose size the system does not know (those of /proc say 0) is read again.
+            target.resize(target.size() * 2 + 64);
+        }
+        const std::size_t slash = path.rfind('/');
+        path = target.starts_with('/') || slash == std::string::npos
+                   ? target
+                   : path.substr(0, slash + 1) + target;
+    }
+    return ELOOP;
+}
+
+// Whether the unnamed file `fd` can be given a name: through /proc, which some systems lack.
+bool CanBeNamed(int fd) {
+    struct stat direct {};
+    struct stat throughProc {};
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    return fstat(fd, &direct) == 0 && stat(proc.c_str(), &throughProc) == 0 &&
+           direct.st_dev == throughProc.st_dev && direct.st_ino == throughProc.st_ino;
+}
+
+ErrorCode WriteAll(int fd, const std::string& bytes, off_t offset) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t result =
+            pwrite(fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
+        if (result <= 0) {
+            return result < 0 ? LastError() : EIO;
+        }
+        done += static_cast<std::size_t>(result);
+    }
+    return noError;
+}
+
+// fsync is refused on special files that keep nothing.
+ErrorCode Sync(int fd) {
+    return fsync(fd) != 0 && errno != EINVAL ? LastError() : noError;
+}
+
+}  // namespace
+
+struct FileReplacement::State {
+    Descriptor folder;  // the folder of the real file
+    std::string name;   // the real file's name in it
+    Descriptor target;  // the real file, open for writing, when it exists
+    struct stat targetInfo {};
+    Descriptor fresh;       // the new file, when it takes the file's place
+    std::string freshName;  // its name; empty while it has none
+    bool inPlace = false;
+    std::string content;  // in place: everything written, put into the file by Flush
+    bool committed = false;
+
+    ErrorCode OpenTarget(const std::string& path);
+    ErrorCode CreateFresh();
+    ErrorCode CreateNamed();
+    ErrorCode TakeOwnerAndMode(bool& possible);
+    void DropFresh();
+    ErrorCode WriteInPlace();
+    ErrorCode ReplaceTarget();
+};
+
+ErrorCode FileReplacement::State::OpenTarget(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folderPath =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty()) {
+        return EISDIR;
+    }
+    // A folder that may be searched but not read is opened as a path only; then its entries are
+    // not forced to the disk after the replacement, which is not needed for it to happen.
+    folder = Descriptor(open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.Valid() && errno == EACCES) {
+        folder = Descriptor(open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    }
+    if (!folder.Valid()) {
+        return LastError();
+    }
+    struct stat info {};
+    if (fstatat(folder.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? noError : LastError();
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return S_ISDIR(info.st_mode) ? EISDIR : ENOTSUP;
+    }
+    // A file without any write permission is read-only for everyone, root included, as the
+    // read-only attribute is on Windows.
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        return EACCES;
+    }
+    target = Descriptor(openat(folder.Get(), name.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!target.Valid()) {
+        return LastError();
+    }
+    if (fstat(target.Get(), &targetInfo) != 0) {
+        return LastError();
+    }
+    return noError;
+}
+
+ErrorCode FileReplacement::State::CreateFresh() {
+    // Without a name until it takes the file's place, the new file cannot be left behind.
+    fresh = Descriptor(openat(folder.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    if (fresh.Valid()) {
+        if (CanBeNamed(fresh.Get())) {
+            return noError;
+        }
+        fresh.Close();
+        return CreateNamed();
+    }
+    // Kernels and file systems without unnamed files say so in one of these ways.
+    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
+        return CreateNamed();
+    }
+    return LastError();
+}
+
+ErrorCode FileReplacement::State::CreateNamed() {
+    for (unsigned attempt = 0; attempt < nameAttempts; ++attempt) {
+        const std::string candidate = CandidateName(attempt);
+        // The interrupt handler knows the name as soon as the file exists, and only then.
+        const InterruptsHeld held;
+        fresh = Descriptor(
+            openat(folder.Get(), candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (fresh.Valid()) {
+            freshName = candidate;
+            candidate.copy(pending.name, sizeof pending.name - 1);
+            pending.folder = folder.Get();
+            pending.set = 1;
+            return noError;
+        }
+        if (errno != EEXIST) {
+            return LastError();
+        }
+    }
+    return EEXIST;
+}
+
+ErrorCode FileReplacement::State::TakeOwnerAndMode(bool& possible) {
+    possible = true;
+    struct stat freshInfo {};
+    if (fstat(fresh.Get(), &freshInfo) != 0) {
+        return LastError();
+    }
+    if ((freshInfo.st_uid != targetInfo.st_uid || freshInfo.st_gid != targetInfo.st_gid) &&
+        fchown(fresh.Get(), targetInfo.st_uid, targetInfo.st_gid) != 0) {
+        // Not allowed, or an owner that this user namespace cannot name.
+        if (errno == EPERM || errno == EINVAL) {
+            possible = false;
+            return noError;
+        }
+        return LastError();
+    }
+    // After the owner, which may clear the set-user and set-group bits.
+    return fchmod(fresh.Get(), targetInfo.st_mode & 07777) == 0 ? noError : LastError();
+}
+
+void FileReplacement::State::DropFresh() {
+    const InterruptsHeld held;
+    if (!freshName.empty()) {
+        unlinkat(folder.Get(), freshName.c_str(), 0);
+        freshName.clear();
+    }
+    pending.set = 0;
+    fresh.Close();
+}
+
+ErrorCode FileReplacement::State::WriteInPlace() {
+    // Cut short, the file would be neither old nor new.
+    const InterruptsHeld held;
+    const auto size = static_cast<off_t>(content.size());
+    // The room for the whole content first: a full disk then leaves every old byte in place.
+    if (size > 0) {
+        if (const int code = posix_fallocate(target.Get(), 0, size); code != 0) {
+            struct stat now {};
+            if (fstat(target.Get(), &now) == 0 && now.st_size != targetInfo.st_size) {
+                if (ftruncate(target.Get(), targetInfo.st_size) != 0) {
+                    return LastError();
+                }
+            }
+            return static_cast<ErrorCode>(code);
+        }
+    }
+    if (const ErrorCode code = WriteAll(target.Get(), content, 0); code != noError) {
+        return code;
+    }
+    if (ftruncate(target.Get(), size) != 0) {
+        return LastError();
+    }
+    if (const ErrorCode code = Sync(target.Get()); code != noError) {
+        return code;
+    }
+    return target.Close() == 0 ? noError : LastError();
+}
+
+ErrorCode FileReplacement::State::ReplaceTarget() {
+    const InterruptsHeld held;
+    std::string placed = freshName;
+    if (placed.empty()) {
+        // A file without a name cannot replace another: it gets a name of its own first.
+        const std::string proc = "/proc/self/fd/" + std::to_string(fresh.Get());
+        for (unsigned attempt = 0; placed.empty() && attempt < nameAttempts; ++attempt) {
+            const std::string candidate = CandidateName(attempt);
+            if (linkat(AT_FDCWD, proc.c_str(), folder.Get(), candidate.c_str(),
+                       AT_SYMLINK_FOLLOW) == 0) {
+                placed = candidate;
+            } else if (errno != EEXIST) {
+                return LastError();
+            }
+        }
+        if (placed.empty()) {
+            return EEXIST;
+        }
+    }
+    if (renameat(folder.Get(), placed.c_str(), folder.Get(), name.c_str()) != 0) {
+        const ErrorCode code = LastError();
+        unlinkat(folder.Get(), placed.c_str(), 0);
+        freshName.clear();
+        pending.set = 0;
+        return code;
+    }
+    freshName.clear();
+    pending.set = 0;
+    fresh.Close();
+    // The new entry of the folder to the disk too; a folder opened as a path only refuses.
+    fsync(folder.Get());
+    return noError;
+}
+
+FileReplacement::FileReplacement() : state_(std::make_unique<State>()) {}
+
+FileReplacement::~FileReplacement() {
+    if (!state_->committed) {
+        state_->DropFresh();
+    }
+}
+
+ErrorCode FileReplacement::Open(TextView path) {
+    State& s = *state_;
+    std::string real = NameToBytes(path);
+    if (const ErrorCode code = ResolveLinks(real); code != noError) {
+        return code;
+    }
+    if (const ErrorCode code = s.OpenTarget(real); code != noError) {
+        return code;
+    }
+    const bool exists = s.target.Valid();
+    // Replacing one name of several would part it from the others.
+    if (exists && s.targetInfo.st_nlink > 1) {
+        s.inPlace = true;
+        return noError;
+    }
+    const ErrorCode created = s.CreateFresh();
+    if (exists && (created == EACCES || created == EPERM)) {
+        s.inPlace = true;
+        return noError;
+    }
+    if (created != noError) {
+        return created;
+    }
+    if (exists) {
+        bool possible = true;
+        if (const ErrorCode code = s.TakeOwnerAndMode(possible); code != noError) {
+            s.DropFresh();
+            return code;
+        }
+        if (!possible) {
+            s.DropFresh();
+            s.inPlace = true;
+        }
+    }
+    return noError;
+}
+
+ErrorCode FileReplacement::Write(const char* data, std::size_t size, std::size_t& written) {
+    State& s = *state_;
+    if (s.inPlace) {
+        s.content.append(data, size);
+        written = size;
+        return noError;
+    }
+    ssize_t result;
+    do {
+        result = write(s.fresh.Get(), data, size);
+    } while (result < 0 && errno == EINTR);
+    written = result > 0 ? static_cast<std::size_t>(result) : 0;
+    return result < 0 ? LastError() : noError;
+}
+
+ErrorCode FileReplacement::Flush() {
+    State& s = *state_;
+    return s.inPlace ? s.WriteInPlace() : Sync(s.fresh.Get());
+}
+
+ErrorCode FileReplacement::Commit() {
+    State& s = *state_;
+    if (!s.inPlace) {
+        if (const ErrorCode code = s.ReplaceTarget(); code != noError) {
+            return code;
+        }
+    }
+    s.committed = true;
+    return noError;
+}
+
+void RemoveNewFileOnInterrupt() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : interruptSignals) {
+        sigaddset(&action.sa_mask, signal);
+    }
+    for (const int signal : interruptSignals) {
+        // A signal that the process was started to ignore ends nothing: it stays ignored.
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            sigaction(signal, &action, nullptr);
+        }
+    }
+}
+
+}  // namespace platform

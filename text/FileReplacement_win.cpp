@@ -1,0 +1,314 @@
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "Platform_win.h"
+
+namespace platform {
+namespace {
+
+// The new file of a save in progress, for the console handler, which runs on a thread of its own.
+// Its lock also keeps the handler waiting while a step that must not be cut short runs.
+class PendingFile {
+  public:
+    PendingFile() { InitializeCriticalSection(&lock_); }
+
+    void Lock() { EnterCriticalSection(&lock_); }
+    void Unlock() { LeaveCriticalSection(&lock_); }
+    Text path;  // empty when there is none
+
+  private:
+    CRITICAL_SECTION lock_;
+};
+
+// Never destroyed: the handler may still use it while the process ends.
+PendingFile& Pending() {
+    static PendingFile* const pending = new PendingFile;
+    return *pending;
+}
+
+class PendingLock {
+  public:
+    PendingLock() { Pending().Lock(); }
+    ~PendingLock() { Pending().Unlock(); }
+    PendingLock(const PendingLock&) = delete;
+    PendingLock& operator=(const PendingLock&) = delete;
+};
+
+BOOL WINAPI OnConsoleEvent(DWORD) {
+    // Kept until the process has ended, so that no new file is made meanwhile.
+    Pending().Lock();
+    // The new file is open with delete sharing, so that it goes even while it is written.
+    if (!Pending().path.empty()) {
+        DeleteFileW(Wide(Pending().path));
+    }
+    // The code of the system's own handler, which Wine replaces by 0.
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+// The file's path after every link, as the system resolved it when opening it. Windows XP lacks
+// the function: there the full path as given stands for it.
+Text FinalPath(HANDLE file, const Text& fullPath) {
+    using Function = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+    // GetProcAddress gives a generic pointer; the detour through void (*)() says that the cast to
+    // the real signature is meant.
+    const auto function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
+    if (function == nullptr) {
+        return fullPath;
+    }
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = function(file, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) {
+            return fullPath;
+        }
+        if (length < buffer.size()) {
+            return Text(reinterpret_cast<const char16_t*>(buffer.data()), length);
+        }
+        buffer.resize(length);
+    }
+}
+
+// A short name that no file of the folder is likely to have; names are tried until one is free.
+Text CandidateName(unsigned attempt) {
+    static const char16_t digits[] = u"0123456789abcdefghijklmnopqrstuvwxyz";
+    unsigned long long value = static_cast<unsigned long long>(GetTickCount()) ^
+                               (GetCurrentProcessId() * 0x10001ull) ^ (attempt * 0x9E3779B9ull);
+    Text name = u"~talvor-";
+    for (int i = 0; i < 6; ++i) {
+        name.push_back(digits[value % 36]);
+        value /= 36;
+    }
+    return name + u".tmp";
+}
+constexpr unsigned nameAttempts = 100;
+
+ErrorCode WriteAt(HANDLE file, std::string_view bytes, std::uint64_t offset) {
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
+        return LastError();
+    }
+    while (!bytes.empty()) {
+        DWORD written = 0;
+        const auto asked = static_cast<DWORD>(std::min(bytes.size(), ioPiece));
+        if (!WriteFile(file, bytes.data(), asked, &written, nullptr)) {
+            return LastError();
+        }
+        if (written == 0) {
+            return ERROR_WRITE_FAULT;
+        }
+        bytes.remove_prefix(written);
+    }
+    return noError;
+}
+
+ErrorCode SetSize(HANDLE file, std::uint64_t size) {
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file)
+               ? noError
+               : LastError();
+}
+
+}  // namespace
+
+struct FileReplacement::State {
+    Text target;  // the real file's full path
+    bool targetExists = false;
+    DWORD targetAttributes = INVALID_FILE_ATTRIBUTES;
+    FileHandle targetFile;  // in place: the file itself, open for writing
+    Text fresh;             // the new file's full path; empty in place
+    FileHandle freshFile;
+    bool inPlace = false;
+    std::string content;  // in place: everything written, put into the file by Flush
+    bool committed = false;
+
+    ErrorCode CreateFresh();
+    void DropFresh();
+    ErrorCode WriteInPlace();
+    ErrorCode ReplaceTarget();
+};
+
+ErrorCode FileReplacement::State::CreateFresh() {
+    const Text folder = target.substr(0, target.find_last_of(u"\\/") + 1);
+    for (unsigned attempt = 0; attempt < nameAttempts; ++attempt) {
+        const Text candidate = folder + CandidateName(attempt);
+        const PendingLock lock;
+        freshFile = FileHandle(CreateFileW(Wide(candidate), GENERIC_WRITE, FILE_SHARE_DELETE,
+                                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (freshFile.Valid()) {
+            fresh = candidate;
+            Pending().path = candidate;
+            return noError;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
+            return LastError();
+        }
+    }
+    return ERROR_FILE_EXISTS;
+}
+
+void FileReplacement::State::DropFresh() {
+    const PendingLock lock;
+    freshFile.Close();
+    if (!fresh.empty()) {
+        DeleteFileW(Wide(fresh));
+        fresh.clear();
+    }
+    Pending().path.clear();
+}
+
+ErrorCode FileReplacement::State::WriteInPlace() {
+    // Cut short, the file would be neither old nor new: the console handler waits.
+    const PendingLock lock;
+    LARGE_INTEGER oldSize{};
+    if (!GetFileSizeEx(targetFile.Get(), &oldSize)) {
+        return LastError();
+    }
+    const auto old = static_cast<std::uint64_t>(oldSize.QuadPart);
+    const std::string_view bytes = content;
+    // The room for the whole content first, so that a full disk leaves every old byte in place.
+    // It is taken by writing what goes past the old end: Wine's SetEndOfFile would only leave a
+    // hole that takes no room.
+    if (bytes.size() > old) {
+        if (const ErrorCode code = WriteAt(targetFile.Get(), bytes.substr(old), old);
+            code != noError) {
+            SetSize(targetFile.Get(), old);
+            return code;
+        }
+    }
+    if (const ErrorCode code = WriteAt(targetFile.Get(), bytes.substr(0, old), 0);
+        code != noError) {
+        return code;
+    }
+    if (const ErrorCode code = SetSize(targetFile.Get(), bytes.size()); code != noError) {
+        return code;
+    }
+    if (!FlushFileBuffers(targetFile.Get())) {
+        return LastError();
+    }
+    return targetFile.Close() ? noError : LastError();
+}
+
+ErrorCode FileReplacement::State::ReplaceTarget() {
+    const PendingLock lock;
+    if (!targetExists) {
+        if (!MoveFileExW(Wide(fresh), Wide(target), MOVEFILE_WRITE_THROUGH)) {
+            return LastError();
+        }
+    } else if (!ReplaceFileW(Wide(target), Wide(fresh), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                             nullptr, nullptr)) {
+        // ReplaceFileW keeps the file's attributes, owner and security on the new content.
+        const ErrorCode code = LastError();
+        if (code != ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
+            GetFileAttributesW(Wide(target)) != INVALID_FILE_ATTRIBUTES) {
+            return code;
+        }
+        // Without a backup name this failure has removed the old file already: the new one takes
+        // its place, or stays where it is as the only copy.
+        if (!MoveFileExW(Wide(fresh), Wide(target), MOVEFILE_WRITE_THROUGH)) {
+            fresh.clear();
+            Pending().path.clear();
+            return code;
+        }
+    }
+    // Wine's ReplaceFileW leaves the new file's own attributes (hidden, archive...); put the
+    // profile's back, as Windows does. The content is in place already, so this is best effort.
+    if (targetExists && targetAttributes != INVALID_FILE_ATTRIBUTES &&
+        GetFileAttributesW(Wide(target)) != targetAttributes) {
+        SetFileAttributesW(Wide(target), targetAttributes);
+    }
+    fresh.clear();
+    Pending().path.clear();
+    return noError;
+}
+
+FileReplacement::FileReplacement() : state_(std::make_unique<State>()) {}
+
+FileReplacement::~FileReplacement() {
+    if (!state_->committed) {
+        state_->DropFresh();
+    }
+}
+
+ErrorCode FileReplacement::Open(TextView path) {
+    State& s = *state_;
+    const Text full = FullPath(path);
+    // Opening the file as the save would open it tells whether it may be written at all: a
+    // read-only file, one held open by another program or one without the right is refused.
+    FileHandle file(CreateFileW(Wide(full), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    s.target = full;
+    if (file.Valid()) {
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
+            return ERROR_NOT_SUPPORTED;
+        }
+        if (!GetFileInformationByHandle(file.Get(), &info)) {
+            return LastError();
+        }
+        s.targetExists = true;
+        s.targetAttributes = info.dwFileAttributes;
+        s.target = FinalPath(file.Get(), full);
+        // Replacing one name of several would part it from the others.
+        if (info.nNumberOfLinks > 1) {
+            s.targetFile = std::move(file);
+            s.inPlace = true;
+            return noError;
+        }
+    } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return LastError();
+    }
+    const ErrorCode created = s.CreateFresh();
+    if (s.targetExists && created == ERROR_ACCESS_DENIED) {
+        s.targetFile = std::move(file);
+        s.inPlace = true;
+        return noError;
+    }
+    return created;
+}
+
+ErrorCode FileReplacement::Write(const char* data, std::size_t size, std::size_t& written) {
+    State& s = *state_;
+    if (s.inPlace) {
+        s.content.append(data, size);
+        written = size;
+        return noError;
+    }
+    DWORD done = 0;
+    const auto asked = static_cast<DWORD>(std::min(size, ioPiece));
+    const BOOL ok = WriteFile(s.freshFile.Get(), data, asked, &done, nullptr);
+    written = done;
+    return ok ? noError : LastError();
+}
+
+ErrorCode FileReplacement::Flush() {
+    State& s = *state_;
+    if (s.inPlace) {
+        return s.WriteInPlace();
+    }
+    if (!FlushFileBuffers(s.freshFile.Get())) {
+        return LastError();
+    }
+    return s.freshFile.Close() ? noError : LastError();
+}
+
+ErrorCode FileReplacement::Commit() {
+    State& s = *state_;
+    if (!s.inPlace) {
+        if (const ErrorCode code = s.ReplaceTarget(); code != noError) {
+            return code;
+        }
+    }
+    s.committed = true;
+    return noError;
+}
+
+void RemoveNewFileOnInterrupt() {
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+}  // namespace platform
