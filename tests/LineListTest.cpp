@@ -152,6 +152,10 @@ TEST(Encoding, InvalidBytesRaiseAndKeepTheLines) {
         "\xED\xA0\x80",  // an encoded surrogate
         "\xEF\xBB\xBF"
         "ok\xE2\x82",  // a sequence cut by the end of the file
+        "\xEF\xBB\xBF"
+        "a long ASCII run, then \xE2\x82\xAC\xC3\xA9 and an overlong \xC0\xAF",
+        "\xEF\xBB\xBF"
+        "a long ASCII run, then a surrogate \xED\xB0\x80 and more ASCII after it",
     };
     for (const std::string& bytes : invalid) {
         LineList list;
