@@ -5,7 +5,7 @@
 #include <string_view>
 
 // Bytes in one block that is not cleared when it is made, so that a file is read straight into
-// it without touching its memory twice.
+// it without touching its memory twice; large blocks ask for large memory pages.
 class ByteBuffer {
   public:
     ByteBuffer() = default;

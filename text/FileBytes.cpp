@@ -3,31 +3,28 @@
 #include "Error.h"
 #include "Platform.h"
 
-std::string ReadFileBytes(TextView path) {
+ByteBuffer ReadFileBytes(TextView path) {
     platform::InputFile file;
     platform::ErrorCode code = file.Open(path);
     std::uint64_t size = 0;
     if (code == platform::noError) {
         code = file.Size(size);
     }
-    std::string bytes;
+    ByteBuffer bytes;
     if (code == platform::noError) {
-        // Read to the end: a file that grew meanwhile is read whole, one that shrank as it is.
-        constexpr std::size_t growth = 4 << 20;
-        bytes.resize(static_cast<std::size_t>(size) + 1);
+        // The file's size when it was opened bounds what is read: a file that grows meanwhile is
+        // not followed, one that shrank is read as it is.
+        bytes = ByteBuffer(static_cast<std::size_t>(size));
         std::size_t filled = 0;
-        for (;;) {
-            if (filled == bytes.size()) {
-                bytes.resize(bytes.size() + growth);
-            }
+        while (filled < bytes.Size()) {
             std::size_t got = 0;
-            code = file.Read(bytes.data() + filled, bytes.size() - filled, got);
+            code = file.Read(bytes.Data() + filled, bytes.Size() - filled, got);
             if (code != platform::noError || got == 0) {
                 break;
             }
             filled += got;
         }
-        bytes.resize(filled);
+        bytes.Shrink(filled);
     }
     if (code != platform::noError) {
         throw FileOpenError(platform::FullPath(path),

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <string>
+#include "ByteBuffer.h"
 
 #include "Text.h"
 
 // Every byte of the file at `path`, opened as LineList::LoadFile opens it. Raises FileOpenError.
-std::string ReadFileBytes(TextView path);
+ByteBuffer ReadFileBytes(TextView path);

@@ -299,7 +299,7 @@ void LineList::LoadBytes(std::string_view bytes) {
 }
 
 void LineList::LoadFile(TextView path) {
-    Load(ByteBuffer(ReadFileBytes(path)));
+    Load(ReadFileBytes(path));
 }
 
 void LineList::Encode(const std::function<void(std::string_view)>& sink) const {

@@ -222,6 +222,9 @@ ErrorCode FileReplacement::Commit() {
     return noError;
 }
 
+// Large pages on Windows need a privilege that users do not hold.
+void PreferLargePages(char*, std::size_t) {}
+
 bool SystemCodePageIsUtf8() {
     return GetACP() == CP_UTF8;
 }
