@@ -418,4 +418,31 @@ TEST(Blocks, CharactersAcrossBlockEndsSurvive) {
     EXPECT_TRUE(list.SaveBytes() == expected);
 }
 
+// A loaded text is checked in pieces of 256 KiB: a character, a broken sequence or a CR LF that
+// straddles the end of a piece is taken as one.
+TEST(Blocks, CharactersAndBreaksAcrossPieceEnds) {
+    constexpr std::size_t piece = 256 << 10;
+    const std::string mark = "\xEF\xBB\xBF";
+    for (std::size_t before = 1; before <= 3; ++before) {
+        LineList list;
+        const std::string text = std::string(piece - before, 'a') + "\xE2\x82\xAC\r\nb\r\n";
+        list.LoadBytes(mark + text);
+        EXPECT_EQ(list.LineCount(), 2) << before;
+        EXPECT_TRUE(list.SavesAsLoaded()) << before;
+        const std::string broken = std::string(piece - before, 'a') + "\xE2\x82z";
+        EXPECT_THROW(list.LoadBytes(mark + broken), EncodingError) << before;
+    }
+    LineList list;
+    list.LoadBytes(mark + std::string(piece - 1, 'a') + "\r\nb\r\n");
+    EXPECT_EQ(list.LineCount(), 2);
+    EXPECT_TRUE(list.SavesAsLoaded());
+    std::string utf16 = "\xFF\xFE";
+    for (std::size_t i = 0; i < piece / 2 - 1; ++i) {
+        utf16 += "a"s + '\0';
+    }
+    list.LoadBytes(utf16 + "\r\0\n\0b\0\r\0\n\0"s);
+    EXPECT_EQ(list.LineCount(), 2);
+    EXPECT_TRUE(list.SavesAsLoaded());
+}
+
 }  // namespace

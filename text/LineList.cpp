@@ -1,5 +1,6 @@
 #include "LineList.h"
 
+#include <algorithm>
 #include <limits>
 #include <vector>
 
@@ -96,6 +97,42 @@ void EncodeText(TextView text, TextEncoding encoding, std::string& bytes) {
 // page where every byte maps to a character and back.
 bool BytesComeBack(TextEncoding encoding) {
     return encoding != TextEncoding::SystemCodePage || platform::SystemCodePageRoundTrips();
+}
+
+// A loaded text is checked and its line breaks counted in pieces small enough to stay in the
+// processor's cache from the one to the other, so that its memory is read once.
+constexpr std::size_t scanPieceSize = 256 << 10;
+
+struct TextScan {
+    bool valid = true;
+    EncodedText::Breaks breaks;
+};
+
+TextScan ScanText(const EncodedText& text, TextEncoding encoding) {
+    const std::string_view bytes = text.Bytes();
+    TextScan scan;
+    for (std::size_t from = 0; from < bytes.size();) {
+        std::size_t to = std::min(from + scanPieceSize, bytes.size());
+        // A piece ends neither inside a UTF-8 sequence (whose first byte is at most three bytes
+        // back) nor between a CR and its LF.
+        for (int back = 0; back < 3 && encoding == TextEncoding::Utf8 && to < bytes.size() &&
+                           (static_cast<unsigned char>(bytes[to]) & 0xC0) == 0x80;
+             ++back) {
+            --to;
+        }
+        if (to < bytes.size() && text.UnitAt(to - text.UnitSize()) == u'\r' &&
+            text.UnitAt(to) == u'\n') {
+            to += text.UnitSize();
+        }
+        if (encoding == TextEncoding::Utf8) {
+            scan.valid = scan.valid && platform::ValidUtf8(bytes.substr(from, to - from));
+        }
+        const EncodedText::Breaks breaks = text.CountBreaks(from, to);
+        scan.breaks.count += breaks.count;
+        scan.breaks.allCrLf = scan.breaks.allCrLf && breaks.allCrLf;
+        from = to;
+    }
+    return scan;
 }
 
 // Gathers saved bytes into blocks for a sink; long runs of loaded bytes go to it as they are.
@@ -263,20 +300,19 @@ void LineList::Load(ByteBuffer buffer) {
     std::string_view bytes = head.substr(markSize);
     // Bytes that give no character at all are not a text of this encoding. The lines stay, but
     // the detected encoding is remembered.
-    const bool invalid = IsUtf16(encoding)
-                             ? bytes.size() == 1
-                             : encoding == TextEncoding::Utf8 && !platform::ValidUtf8(bytes);
-    encoding_ = encoding;
-    if (invalid) {
-        throw EncodingError();
-    }
+    const bool loneByte = IsUtf16(encoding) && bytes.size() == 1;
     if (IsUtf16(encoding)) {
         bytes.remove_suffix(bytes.size() % 2);
     }
+    const EncodedText text(bytes, encoding);
+    const TextScan scan = ScanText(text, encoding);
+    encoding_ = encoding;
+    if (loneByte || !scan.valid) {
+        throw EncodingError();
+    }
 
     // CR LF, a lone CR and a lone LF each end a line; a break at the very end adds no empty line.
-    const EncodedText text(bytes, encoding);
-    const EncodedText::Breaks breaks = text.CountBreaks(0, text.Size());
+    const EncodedText::Breaks& breaks = scan.breaks;
     const bool lastLineOpen =
         !bytes.empty() && text.LineEnd(text.Size() - text.UnitSize()) == text.Size();
     const std::uint64_t lines = breaks.count + (lastLineOpen ? 1 : 0);
