@@ -195,15 +195,6 @@ EncodedText::EncodedText(std::string_view bytes, TextEncoding encoding)
       unitSize_(encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be ? 2 : 1),
       bigEndian_(encoding == TextEncoding::Utf16Be) {}
 
-char16_t EncodedText::UnitAt(std::size_t at) const {
-    const auto byte = [this](std::size_t i) { return static_cast<unsigned char>(bytes_[i]); };
-    if (unitSize_ == 1) {
-        return byte(at);
-    }
-    return bigEndian_ ? static_cast<char16_t>(byte(at) << 8 | byte(at + 1))
-                      : static_cast<char16_t>(byte(at + 1) << 8 | byte(at));
-}
-
 bool EncodedText::HasAt(std::size_t at, TextView ascii) const {
     if (at > Size() || Size() - at < SizeOf(ascii)) {
         return false;
@@ -268,14 +259,6 @@ std::size_t EncodedText::FindEither(std::size_t from, TextView first, TextView s
 std::size_t EncodedText::LineStart(std::size_t at, std::size_t floor) const {
     const std::size_t lastBreak = FindLast(floor, at, u'\r', u'\n');
     return lastBreak == at ? floor : lastBreak + unitSize_;
-}
-
-std::size_t EncodedText::AfterBreak(std::size_t lineEnd) const {
-    if (lineEnd >= Size()) {
-        return Size();
-    }
-    const bool crLf = UnitAt(lineEnd) == u'\r' && HasAt(lineEnd + unitSize_, u"\n");
-    return lineEnd + (crLf ? 2 : 1) * unitSize_;
 }
 
 EncodedText::Breaks EncodedText::CountBreaks(std::size_t from, std::size_t to) const {

@@ -26,7 +26,15 @@ class EncodedText {
     // The size in bytes of an ASCII text in this encoding.
     std::size_t SizeOf(TextView ascii) const { return ascii.size() * unitSize_; }
 
-    char16_t UnitAt(std::size_t at) const;
+    char16_t UnitAt(std::size_t at) const {
+        const auto byte = [this](std::size_t i) { return static_cast<unsigned char>(bytes_[i]); };
+        if (unitSize_ == 1) {
+            return byte(at);
+        }
+        return bigEndian_ ? static_cast<char16_t>(byte(at) << 8 | byte(at + 1))
+                          : static_cast<char16_t>(byte(at + 1) << 8 | byte(at));
+    }
+    bool IsBreakAt(std::size_t at) const { return UnitAt(at) == u'\r' || UnitAt(at) == u'\n'; }
     // Whether the ASCII text `ascii` stands at `at`.
     bool HasAt(std::size_t at, TextView ascii) const;
     // Whether every unit from `from` to `to` is a blank (space or tab).
@@ -46,7 +54,14 @@ class EncodedText {
     // Where the line holding `at` starts, looking back no further than `floor` (a line start).
     std::size_t LineStart(std::size_t at, std::size_t floor) const;
     // Where the line after the break at `lineEnd` starts.
-    std::size_t AfterBreak(std::size_t lineEnd) const;
+    std::size_t AfterBreak(std::size_t lineEnd) const {
+        if (lineEnd >= Size()) {
+            return Size();
+        }
+        const std::size_t next = lineEnd + unitSize_;
+        const bool crLf = UnitAt(lineEnd) == u'\r' && next < Size() && UnitAt(next) == u'\n';
+        return crLf ? next + unitSize_ : next;
+    }
 
     struct Breaks {
         std::uint64_t count = 0;

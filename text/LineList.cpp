@@ -1,6 +1,7 @@
 #include "LineList.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -138,29 +139,40 @@ TextScan ScanText(const EncodedText& text, TextEncoding encoding) {
 // Gathers saved bytes into blocks for a sink; long runs of loaded bytes go to it as they are.
 class BlockWriter {
   public:
-    explicit BlockWriter(const std::function<void(std::string_view)>& sink) : sink_(sink) {}
+    explicit BlockWriter(const std::function<void(std::string_view)>& sink)
+        : sink_(sink), block_(blockSize) {}
 
-    // The block, for encoders that append to it.
-    std::string& Block() { return block_; }
     void Append(std::string_view bytes) {
         if (bytes.size() >= directRunSize) {
             Flush();
             sink_(bytes);
             return;
         }
-        block_.append(bytes);
-        if (block_.size() >= blockSize) {
+        if (used_ + bytes.size() > block_.Size()) {
             Flush();
+        }
+        std::memcpy(block_.Data() + used_, bytes.data(), bytes.size());
+        used_ += bytes.size();
+    }
+    void AppendRepeated(std::string_view bytes, std::size_t count) {
+        for (; count > 0; --count) {
+            if (used_ + bytes.size() > block_.Size()) {
+                Flush();
+            }
+            for (const char byte : bytes) {
+                block_.Data()[used_++] = byte;
+            }
         }
     }
     void Flush() {
-        sink_(block_);
-        block_.clear();
+        sink_(block_.View().substr(0, used_));
+        used_ = 0;
     }
 
   private:
     const std::function<void(std::string_view)>& sink_;
-    std::string block_;
+    ByteBuffer block_;
+    std::size_t used_ = 0;
 };
 
 }  // namespace
@@ -360,13 +372,30 @@ void LineList::Encode(const std::function<void(std::string_view)>& sink) const {
             return;
         }
         for (std::size_t at = from; at < to;) {
+            if (text.IsBreakAt(at)) {
+                // Empty lines ended by the same lone break, as many as there are: a text of
+                // nothing but line breaks goes through here.
+                const char16_t unit = text.UnitAt(at);
+                std::size_t lines = 0;
+                for (; at < to && text.UnitAt(at) == unit; at += text.UnitSize()) {
+                    ++lines;
+                }
+                if (unit == u'\r' && at < to && text.UnitAt(at) == u'\n') {
+                    at += text.UnitSize();
+                }
+                writer.AppendRepeated(lineBreak, lines);
+                open = false;
+                continue;
+            }
             const std::size_t lineEnd = text.Find(at, to, u'\r', u'\n');
             if (sameBytes) {
                 writer.Append(bytes.substr(at, lineEnd - at));
             } else {
                 Text line;
                 DecodeText(bytes.substr(at, lineEnd - at), loadedEncoding_, line);
-                EncodeText(line, encoding, writer.Block());
+                std::string encoded;
+                EncodeText(line, encoding, encoded);
+                writer.Append(encoded);
             }
             open = lineEnd == to;
             if (open) {
