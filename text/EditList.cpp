@@ -66,18 +66,19 @@ void EditList::Append(const Edit& edit) {
 }
 
 void EditList::Replace(const Place& first, const Place& last, std::span<const Edit> edits) {
-    std::string bytes = bytes_.substr(0, first.offset);
+    std::string bytes;
     std::size_t previousEnd = first.previousEnd;
     for (const Edit& edit : edits) {
         PutEdit(edit, previousEnd, bytes);
         previousEnd = edit.end;
     }
+    std::size_t replacedEnd = last.offset;
     if (last.edit) {
         // The edit after the new ones is stored from the end of the one now before it.
         PutEdit(*last.edit, previousEnd, bytes);
-        bytes.append(bytes_, last.nextOffset);
+        replacedEnd = last.nextOffset;
     } else {
         lastEnd_ = previousEnd;
     }
-    bytes_ = std::move(bytes);
+    bytes_.replace(first.offset, replacedEnd - first.offset, bytes);
 }

@@ -19,8 +19,9 @@
 // A loaded file's bytes are kept as they are and its lines are found in them when they are read;
 // changes are kept beside them as edits of those bytes. So a profile costs little more than its
 // size whatever the shape of its lines, its untouched lines go back byte for byte, and a rewrite
-// can edit it in one pass over its text. Lines are found from the last one read: reading them in
-// order costs one pass.
+// can edit it in one pass over its text. Lines are found from the last one read, and a change
+// moves the record of the edits after it: reading lines in order, or adding lines at the end,
+// costs one pass.
 class LineList {
   public:
     // A text that an edit puts in place of loaded bytes.
@@ -52,7 +53,7 @@ class LineList {
     // Whether SaveFile would write back exactly the bytes that were loaded.
     bool SavesAsLoaded() const;
 
-    // Edits in one pass over the loaded text.
+    // For a rewrite in one pass over the loaded text:
     // Whether any line was changed or inserted since the load.
     bool Edited() const { return !edits_.Empty(); }
     // The loaded text, after its byte-order mark.
