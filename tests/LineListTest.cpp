@@ -286,6 +286,14 @@ const EditCase editCases[] = {
      },
      {u"J", u"i", u"y"},
      "J\r\ni\r\ny\r\n"},
+    {"edits far apart and long, then a line inserted between them",
+     std::string(20000, 'a') + "\n<e>" + std::string(300, 'b') + "\n</e>",
+     [](LineList& list) {
+         list.ReplaceText(20001, 20001 + 3 + 300 + 1 + 4, list.AddText(u"E"));
+         list.InsertLine(1, u"i");
+     },
+     {Text(20000, u'a'), u"i", u"E"},
+     std::string(20000, 'a') + "\r\ni\r\nE\r\n"},
     {"utf16 bytes replaced",
      "\xFF\xFE<\0e\0>\0\n\0x\0"s,
      [](LineList& list) { list.ReplaceText(0, 8, list.AddText(u"é")); },

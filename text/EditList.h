@@ -7,7 +7,8 @@
 #include <string>
 
 // One change to a loaded text: its bytes from `begin` to `end` give way to one of the line list's
-// texts. An inserted line (begin == end) is a line of its own, placed before the line at `begin`.
+// texts. An inserted line (`ownLine`, begin == end) is a line of its own, placed before the line
+// at `begin`.
 struct Edit {
     std::size_t begin = 0;
     std::size_t end = 0;
