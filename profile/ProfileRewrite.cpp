@@ -1,9 +1,6 @@
 #include "profile/ProfileRewrite.h"
 
-#include <algorithm>
-#include <optional>
-
-#include "text/FileBytes.h"
+#include "text/EncodedText.h"
 
 namespace {
 
@@ -12,143 +9,119 @@ struct Element {
     TextView openingTag;
     TextView closingTag;
     TextView fixedLine;
-    TextView otherOpeningTag;  // of the other element the rewrite sets
 
     // The element with the new value, as the fixed line holds it after its indentation.
     TextView Whole() const { return fixedLine.substr(fixedLine.find(openingTag)); }
 };
 
-constexpr Element mapFiles{MapFilesTag, u"</mapfiles>", MapFilesLine, ShowRasterTag};
-constexpr Element showRaster{ShowRasterTag, u"</showraster>", ShowRasterLine, MapFilesTag};
+constexpr Element mapFiles{MapFilesTag, u"</mapfiles>", MapFilesLine};
+constexpr Element showRaster{ShowRasterTag, u"</showraster>", ShowRasterLine};
 
-bool IsBlank(char16_t unit) {
-    return unit == u' ' || unit == u'\t';
-}
-
-// Whether the line holds nothing but the element, with blanks around it.
-bool IsOnly(TextView line, TextView element) {
-    while (!line.empty() && IsBlank(line.front())) {
-        line.remove_prefix(1);
-    }
-    while (!line.empty() && IsBlank(line.back())) {
-        line.remove_suffix(1);
-    }
-    return line == element;
-}
-
+// Sets the elements of a loaded profile in one pass over its text, from one tag to the next: the
+// lines between them are not looked at.
+//
+// An element is its opening tag, then text without "<", then its closing tag, on the same line or
+// a later one; it takes the new value, and the lines it spans become one. A line that holds only
+// the element, with blanks around it, becomes the fixed line. An opening tag that starts no
+// element makes its whole line the fixed line when the line holds no other markup; otherwise the
+// tag alone becomes the element and the rest of the line stays. So nothing but the elements and
+// the lines of lone tags changes: no text of a comment, of CDATA or of another element is taken.
 class ElementSetter {
   public:
-    explicit ElementSetter(const Element& element) : element_(element) {}
+    explicit ElementSetter(LineList& profile)
+        : profile_(profile),
+          text_(profile.LoadedText()),
+          mapFilesTexts_{profile.AddText(mapFiles.Whole()), profile.AddText(mapFiles.fixedLine)},
+          showRasterTexts_{profile.AddText(showRaster.Whole()),
+                           profile.AddText(showRaster.fixedLine)} {}
 
-    // Sets every element that begins on line `index`, keeping the rest of the line; an element
-    // that goes on over later lines is replaced whole, up to its closing tag. Returns whether the
-    // line held the opening tag.
-    //
-    // The other element must stay set: where the text that an element would replace holds the
-    // other element's opening tag (an element without closing tag, or one wrapped around the
-    // other), the opening tag alone becomes the element and the rest stays as it is.
-    bool Set(LineList& profile, std::int32_t index) {
-        Text result = profile.GetLine(index);
-        std::size_t at = result.find(element_.openingTag);
-        if (at == Text::npos) {
-            return false;
+    RewriteSummary SetAll() {
+        std::size_t lineStart = 0;
+        for (std::size_t tag = NextTag(0); tag < text_.Size();) {
+            lineStart = text_.LineStart(tag, lineStart);
+            tag = SetLine(lineStart, tag);
         }
-        const TextView whole = element_.Whole();
-        const TextView other = element_.otherOpeningTag;
-        while (at != Text::npos) {
-            const std::size_t close = result.find(element_.closingTag, at);
-            const std::optional<std::int32_t> last =
-                close == Text::npos ? FindClosingLine(profile, index + 1) : std::nullopt;
-            if (close != Text::npos) {
-                const std::size_t end = close + element_.closingTag.size();
-                if (TextView(result).substr(at, end - at).find(other) == Text::npos) {
-                    result.replace(at, end - at, whole);
-                } else {
-                    result.replace(at, element_.openingTag.size(), whole);
-                }
-            } else if (last) {
-                const Text lastLine = profile.GetLine(*last);
-                const std::size_t end =
-                    lastLine.find(element_.closingTag) + element_.closingTag.size();
-                if (TextView(result).substr(at).find(other) == Text::npos &&
-                    profile.FindLine(index + 1, other) >= *last &&
-                    TextView(lastLine).substr(0, end).find(other) == Text::npos) {
-                    result = result.substr(0, at) + Text(whole) + lastLine.substr(end);
-                    profile.DeleteLines(index + 1, *last - index);
-                } else {
-                    result.replace(at, element_.openingTag.size(), whole);
-                }
-            } else if (result.find(other) == Text::npos) {
-                // Nothing closes it: the whole line stands for the element.
-                profile.ReplaceLine(index, element_.fixedLine);
-                return true;
-            } else {
-                result.replace(at, element_.openingTag.size(), whole);
-            }
-            at = result.find(element_.openingTag, at + whole.size());
-        }
-        profile.ReplaceLine(index, IsOnly(result, whole) ? element_.fixedLine : TextView(result));
-        return true;
+        return summary_;
     }
 
   private:
-    std::optional<std::int32_t> FindClosingLine(const LineList& profile, std::int32_t from) {
-        // Once a search has run to the end in vain, no later line can close an element either:
-        // remembering it keeps many unclosed elements from costing a scan each.
-        if (noClosingFrom_ && from >= *noClosingFrom_) {
-            return std::nullopt;
-        }
-        const std::int32_t line = profile.FindLine(from, element_.closingTag);
-        if (line < profile.LineCount()) {
-            return line;
-        }
-        noClosingFrom_ = from;
-        return std::nullopt;
+    struct Texts {
+        LineList::TextId whole;
+        LineList::TextId fixedLine;
+    };
+
+    std::size_t NextTag(std::size_t from) const {
+        return text_.FindEither(from, MapFilesTag, ShowRasterTag);
     }
 
-    const Element& element_;
-    std::optional<std::int32_t> noClosingFrom_;
+    // Sets the elements of the line that starts at `lineStart` and holds a tag at `tag`, and of
+    // the lines that they take with them; returns the first tag after that line.
+    std::size_t SetLine(std::size_t lineStart, std::size_t tag) {
+        bool heldMapFiles = false;
+        bool heldShowRaster = false;
+        std::size_t lineEnd = text_.LineEnd(tag);
+        for (bool first = true;; first = false) {
+            const bool isMapFiles = text_.HasAt(tag, MapFilesTag);
+            (isMapFiles ? heldMapFiles : heldShowRaster) = true;
+            const std::size_t end =
+                isMapFiles
+                    ? SetElement(mapFiles, mapFilesTexts_, lineStart, lineEnd, tag, first)
+                    : SetElement(showRaster, showRasterTexts_, lineStart, lineEnd, tag, first);
+            tag = NextTag(end);
+            if (tag >= lineEnd) {
+                summary_.mapFilesLinesSet += heldMapFiles ? 1 : 0;
+                summary_.rasterLinesSet += heldShowRaster ? 1 : 0;
+                return tag;
+            }
+        }
+    }
+
+    // Sets the element whose opening tag is at `tag`, on the line from `lineStart` to `lineEnd`
+    // (which moves to the end of the last line an element takes); `first` tells that no element of
+    // the line was set before. Returns where the line goes on.
+    std::size_t SetElement(const Element& element, const Texts& texts, std::size_t lineStart,
+                           std::size_t& lineEnd, std::size_t tag, bool first) {
+        const std::size_t afterTag = tag + text_.SizeOf(element.openingTag);
+        const std::size_t nextMarkup = text_.Find(afterTag, text_.Size(), u'<', u'<');
+        if (text_.HasAt(nextMarkup, element.closingTag)) {
+            const std::size_t end = nextMarkup + text_.SizeOf(element.closingTag);
+            if (end > lineEnd) {
+                lineEnd = text_.LineEnd(end);
+            }
+            if (first && text_.IsBlank(lineStart, tag) && text_.IsBlank(end, lineEnd)) {
+                profile_.ReplaceText(lineStart, lineEnd, texts.fixedLine);
+                return lineEnd;
+            }
+            profile_.ReplaceText(tag, end, texts.whole);
+            return end;
+        }
+        if (first && nextMarkup >= lineEnd && text_.Find(lineStart, tag, u'<', u'>') == tag &&
+            text_.Find(afterTag, lineEnd, u'>', u'>') == lineEnd) {
+            // The line holds no other markup.
+            profile_.ReplaceText(lineStart, lineEnd, texts.fixedLine);
+            return lineEnd;
+        }
+        profile_.ReplaceText(tag, afterTag, texts.whole);
+        return afterTag;
+    }
+
+    LineList& profile_;
+    const EncodedText text_;
+    const Texts mapFilesTexts_;
+    const Texts showRasterTexts_;
+    RewriteSummary summary_;
 };
 
 }  // namespace
 
 RewriteSummary RewriteProfile(LineList& Profil) {
-    RewriteSummary summary;
-    bool trouve = false;
-    ElementSetter mapFilesSetter(mapFiles);
-    ElementSetter showRasterSetter(showRaster);
-    // Every line is examined once, in order; the search for the next line holding either tag
-    // skips the many lines that hold neither without reading them.
-    std::int32_t nextMapFiles = Profil.FindLine(0, MapFilesTag);
-    std::int32_t nextShowRaster = Profil.FindLine(0, ShowRasterTag);
-    for (std::int32_t I = std::min(nextMapFiles, nextShowRaster); I < Profil.LineCount();
-         I = std::min(nextMapFiles, nextShowRaster)) {
-        const std::int32_t count = Profil.LineCount();
-        bool heldMapFiles = false;
-        bool heldShowRaster = false;
-        // The raster rule reads the line after the map-files rule has changed it. An element
-        // over several lines brings the rest of its last line onto this one, which may hold the
-        // other tag: the line is then examined again, until it takes no more lines.
-        for (std::int32_t before = -1; before != Profil.LineCount();) {
-            before = Profil.LineCount();
-            heldMapFiles = mapFilesSetter.Set(Profil, I) || heldMapFiles;
-            heldShowRaster = showRasterSetter.Set(Profil, I) || heldShowRaster;
-        }
-        if (heldMapFiles) {
-            trouve = true;
-            ++summary.mapFilesLinesSet;
-        }
-        if (heldShowRaster) {
-            ++summary.rasterLinesSet;
-        }
-        // An element over several lines took the lines after it: the next ones are sought anew.
-        if (nextMapFiles == I || Profil.LineCount() != count) {
-            nextMapFiles = Profil.FindLine(I + 1, MapFilesTag);
-        }
-        if (nextShowRaster == I || Profil.LineCount() != count) {
-            nextShowRaster = Profil.FindLine(I + 1, ShowRasterTag);
-        }
+    // The rewrite reads the profile's text as it would be saved: a list changed since its load is
+    // brought to that form first.
+    if (Profil.Edited()) {
+        Profil.LoadBytes(Profil.SaveBytes());
     }
+    RewriteSummary summary = ElementSetter(Profil).SetAll();
+    const bool trouve = summary.mapFilesLinesSet > 0;
     // A profile without lines fails here too, with the index of the insert.
     if (!trouve) {
         Profil.InsertLine(MapFilesInsertPosition, MapFilesLine);
@@ -166,9 +139,8 @@ RewriteSummary ApplyMapSet(TextView path) {
 }
 
 bool ProfileHoldsMapSet(TextView path) {
-    const std::string bytes = ReadFileBytes(path);
     LineList Profil;
-    Profil.LoadBytes(bytes);
+    Profil.LoadFile(path);
     RewriteProfile(Profil);
-    return Profil.SaveBytes() == bytes;
+    return Profil.SavesAsLoaded();
 }

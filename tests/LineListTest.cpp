@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -150,6 +152,10 @@ TEST(Encoding, InvalidBytesRaiseAndKeepTheLines) {
         "\xED\xA0\x80",  // an encoded surrogate
         "\xEF\xBB\xBF"
         "ok\xE2\x82",  // a sequence cut by the end of the file
+        "\xEF\xBB\xBF"
+        "a long ASCII run, then \xE2\x82\xAC\xC3\xA9 and an overlong \xC0\xAF",
+        "\xEF\xBB\xBF"
+        "a long ASCII run, then a surrogate \xED\xB0\x80 and more ASCII after it",
     };
     for (const std::string& bytes : invalid) {
         LineList list;
@@ -165,6 +171,18 @@ TEST(Encoding, InvalidBytesRaiseAndKeepTheLines) {
                       u"multi-octet cible");
         }
     }
+}
+
+// After a failed load the lines stay, and are saved in the encoding that the failed load detected.
+TEST(Encoding, LinesKeptAfterAFailedLoadAreSavedInTheNewEncoding) {
+    LineList list;
+    list.LoadBytes("cafe\n");
+    EXPECT_THROW(list.LoadBytes("\xFF\xFE"
+                                "a"),
+                 EncodingError);
+    EXPECT_EQ(list.SaveBytes(),
+              "\xFF\xFE"
+              "c\0a\0f\0e\0\r\0\n\0"s);
 }
 
 TEST(Encoding, NeverLoadedListSavesInSystemCodePage) {
@@ -189,6 +207,165 @@ TEST(Lines, InsertAtCountAppends) {
     list.InsertLine(0, u"z");
     EXPECT_EQ(AllLines(list), (Lines{u"z", u"a", u"b", u"c"}));
 }
+
+struct EditCase {
+    const char* name;
+    std::string bytes;
+    std::function<void(LineList&)> change;
+    Lines lines;
+    std::string saved;
+};
+
+std::size_t At(const std::string& bytes, const std::string& part) {
+    return bytes.find(part);
+}
+
+// Changes are kept beside the loaded bytes; lines read and saved afterwards show them, wherever
+// they fall: at an empty line, after a last line without break, on a changed or inserted line.
+const EditCase editCases[] = {
+    {"replace, then insert before the replaced line",
+     "a\nb\nc",
+     [](LineList& list) {
+         list.ReplaceLine(1, u"B");
+         list.InsertLine(1, u"x");
+     },
+     {u"a", u"x", u"B", u"c"},
+     "a\r\nx\r\nB\r\nc\r\n"},
+    {"insert after a last line without break",
+     "a\nb",
+     [](LineList& list) { list.InsertLine(2, u"c"); },
+     {u"a", u"b", u"c"},
+     "a\r\nb\r\nc\r\n"},
+    {"insert at an empty line",
+     "a\n\nb",
+     [](LineList& list) { list.InsertLine(1, u"x"); },
+     {u"a", u"x", u"", u"b"},
+     "a\r\nx\r\n\r\nb\r\n"},
+    {"replace an empty line",
+     "a\r\n\r\n",
+     [](LineList& list) { list.ReplaceLine(1, u"z"); },
+     {u"a", u"z"},
+     "a\r\nz\r\n"},
+    {"replace with an empty text keeps the line",
+     "a\nb",
+     [](LineList& list) { list.ReplaceLine(1, u""); },
+     {u"a", u""},
+     "a\r\n\r\n"},
+    {"replace an inserted line",
+     "a",
+     [](LineList& list) {
+         list.InsertLine(0, u"x");
+         list.ReplaceLine(0, u"y");
+     },
+     {u"y", u"a"},
+     "y\r\na\r\n"},
+    {"insert before and after every line",
+     "a\nb",
+     [](LineList& list) {
+         list.InsertLine(2, u"3");
+         list.InsertLine(1, u"2");
+         list.InsertLine(0, u"1");
+         list.InsertLine(0, u"0");
+     },
+     {u"0", u"1", u"a", u"2", u"b", u"3"},
+     "0\r\n1\r\na\r\n2\r\nb\r\n3\r\n"},
+    {"loaded bytes replaced across lines join them",
+     "<a>\r\n<e>1\r\n2\r\n3</e><f>\r\nz",
+     [](LineList& list) {
+         const std::string bytes = "<a>\r\n<e>1\r\n2\r\n3</e><f>\r\nz";
+         list.ReplaceText(At(bytes, "<e>"), At(bytes, "<f>"), list.AddText(u"<E/>"));
+     },
+     {u"<a>", u"<E/><f>", u"z"},
+     "<a>\r\n<E/><f>\r\nz\r\n"},
+    {"a joined line replaced, then a line inserted after it",
+     "<e>\n</e>x\ny",
+     [](LineList& list) {
+         list.ReplaceText(0, 8, list.AddText(u"E"));
+         list.ReplaceLine(0, u"J");
+         list.InsertLine(1, u"i");
+     },
+     {u"J", u"i", u"y"},
+     "J\r\ni\r\ny\r\n"},
+    {"edits far apart and long, then a line inserted between them",
+     std::string(20000, 'a') + "\n<e>" + std::string(300, 'b') + "\n</e>",
+     [](LineList& list) {
+         list.ReplaceText(20001, 20001 + 3 + 300 + 1 + 4, list.AddText(u"E"));
+         list.InsertLine(1, u"i");
+     },
+     {Text(20000, u'a'), u"i", u"E"},
+     std::string(20000, 'a') + "\r\ni\r\nE\r\n"},
+    {"utf16 bytes replaced",
+     "\xFF\xFE<\0e\0>\0\n\0x\0"s,
+     [](LineList& list) { list.ReplaceText(0, 8, list.AddText(u"é")); },
+     {u"éx"},
+     "\xFF\xFE\xE9\0x\0\r\0\n\0"s},
+};
+
+class EditTest : public testing::TestWithParam<EditCase> {};
+
+TEST_P(EditTest, LinesAndSavedBytesShowTheChanges) {
+    const EditCase& row = GetParam();
+    LineList list;
+    list.LoadBytes(row.bytes);
+    row.change(list);
+    EXPECT_EQ(list.LineCount(), static_cast<std::int32_t>(row.lines.size()));
+    EXPECT_EQ(AllLines(list), row.lines);
+    EXPECT_EQ(list.SaveBytes(), row.saved);
+    // Lines read backwards are found as well as lines read in order.
+    for (std::int32_t i = list.LineCount() - 1; i >= 0; --i) {
+        EXPECT_EQ(list.GetLine(i), row.lines[static_cast<std::size_t>(i)]) << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, EditTest, testing::ValuesIn(editCases), CaseName());
+
+TEST(Lines, SavesAsLoadedOnlyWhenNothingChanges) {
+    const struct {
+        std::string bytes;
+        bool same;
+    } cases[] = {
+        {"a\r\nb\r\n", true},
+        {"\xEF\xBB\xBF"
+         "a\r\n",
+         true},
+        {"a\r\nb", false},         // the last break is added
+        {"a\nb\r\n", false},       // LF becomes CR LF
+        {"\xFF\xFEx\0y"s, false},  // the odd last byte is dropped
+    };
+    for (const auto& c : cases) {
+        LineList list;
+        list.LoadBytes(c.bytes);
+        EXPECT_EQ(list.SavesAsLoaded(), c.same) << testing::PrintToString(c.bytes);
+    }
+    LineList list;
+    list.LoadBytes("a\r\n");
+    list.ReplaceLine(0, u"a");
+    EXPECT_TRUE(list.SavesAsLoaded());
+    list.ReplaceLine(0, u"b");
+    EXPECT_FALSE(list.SavesAsLoaded());
+}
+
+#ifndef TALVOR_SANITIZE
+// A text of more lines than a line list counts is refused whole, and a list at that count takes
+// no more. (Two gigabytes of line breaks: left to the optimised builds.)
+TEST(Lines, MoreLinesThanTheLargestCountAreRefused) {
+    std::string breaks(std::size_t{1} << 31, '\n');
+    LineList list;
+    list.LoadBytes("kept");
+    try {
+        list.LoadBytes(breaks);
+        ADD_FAILURE() << "2^31 lines loaded";
+    } catch (const TooManyLinesError& error) {
+        EXPECT_EQ(error.Message(), u"Le fichier a trop de lignes (plus de 2147483647)");
+    }
+    EXPECT_EQ(AllLines(list), Lines{u"kept"});
+    breaks.pop_back();
+    list.LoadBytes(breaks);
+    EXPECT_EQ(list.LineCount(), std::numeric_limits<std::int32_t>::max());
+    EXPECT_THROW(list.InsertLine(0, u"x"), TooManyLinesError);
+    EXPECT_EQ(list.LineCount(), std::numeric_limits<std::int32_t>::max());
+}
+#endif
 
 struct IndexCase {
     const char* operation;
@@ -247,6 +424,33 @@ TEST(Blocks, CharactersAcrossBlockEndsSurvive) {
     list.LoadFile(AsText(folder / "big.xml"));
     EXPECT_EQ(list.LineCount(), count);
     EXPECT_TRUE(list.SaveBytes() == expected);
+}
+
+// A loaded text is checked in pieces of 256 KiB: a character, a broken sequence or a CR LF that
+// straddles the end of a piece is taken as one.
+TEST(Blocks, CharactersAndBreaksAcrossPieceEnds) {
+    constexpr std::size_t piece = 256 << 10;
+    const std::string mark = "\xEF\xBB\xBF";
+    for (std::size_t before = 1; before <= 3; ++before) {
+        LineList list;
+        const std::string text = std::string(piece - before, 'a') + "\xE2\x82\xAC\r\nb\r\n";
+        list.LoadBytes(mark + text);
+        EXPECT_EQ(list.LineCount(), 2) << before;
+        EXPECT_TRUE(list.SavesAsLoaded()) << before;
+        const std::string broken = std::string(piece - before, 'a') + "\xE2\x82z";
+        EXPECT_THROW(list.LoadBytes(mark + broken), EncodingError) << before;
+    }
+    LineList list;
+    list.LoadBytes(mark + std::string(piece - 1, 'a') + "\r\nb\r\n");
+    EXPECT_EQ(list.LineCount(), 2);
+    EXPECT_TRUE(list.SavesAsLoaded());
+    std::string utf16 = "\xFF\xFE";
+    for (std::size_t i = 0; i < piece / 2 - 1; ++i) {
+        utf16 += "a"s + '\0';
+    }
+    list.LoadBytes(utf16 + "\r\0\n\0b\0\r\0\n\0"s);
+    EXPECT_EQ(list.LineCount(), 2);
+    EXPECT_TRUE(list.SavesAsLoaded());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 #include "profile/ProfileRewrite.h"
@@ -61,9 +62,44 @@ const RewriteCase rewriteCases[] = {
       u"<ShowRaster>0</ShowRaster>"},
      {u"<MAPFILES>x</MAPFILES>", u"<mapfiles >x</mapfiles>", u"<mapfiles/>", u"</mapfiles>",
       mapFiles, u"<ShowRaster>0</ShowRaster>"}},
+    // An opening tag that starts no element, on a line without other markup: the line goes.
     {"opening tag without any closing tag: the whole line goes",
      {u"x <mapfiles>a,b", u"<showraster>0 y", u"c", u"d"},
      {mapFiles, raster, u"c", u"d"}},
+    // A tag before the real element never runs to the element's closing tag: the lines between
+    // and the end of a comment stay.
+    {"map files tag in a comment before the element",
+     {u"<lx>", u"<!-- <mapfiles> tiles -->", u"<user>camille</user>", u"<mapfiles>old</mapfiles>",
+      u"<showraster>0</showraster>", u"</lx>"},
+     {u"<lx>", u"<!-- " + mapFilesElement + u" tiles -->", u"<user>camille</user>", mapFiles,
+      raster, u"</lx>"}},
+    {"unclosed map files line above the element",
+     {u"<lx>", u"<mapfiles>a.cmr", u"<user>camille</user>", u"<mapfiles>old</mapfiles>",
+      u"<showraster>0</showraster>", u"</lx>"},
+     {u"<lx>", mapFiles, u"<user>camille</user>", mapFiles, raster, u"</lx>"}},
+    {"raster tag in a comment before the element",
+     {u"<lx>", u"<!-- <showraster> -->", u"<user>camille</user>", u"<mapfiles>old</mapfiles>",
+      u"<showraster>0</showraster>", u"</lx>"},
+     {u"<lx>", u"<!-- " + rasterElement + u" -->", u"<user>camille</user>", mapFiles, raster,
+      u"</lx>"}},
+    {"markup before the closing tag: the tag alone is replaced",
+     {u"<mapfiles>a<b/></mapfiles>", u"<showraster><![CDATA[0]]></showraster>"},
+     {mapFilesElement + u"a<b/></mapfiles>", rasterElement + u"<![CDATA[0]]></showraster>"}},
+    {"the other element's closing tag closes nothing",
+     {u"<mapfiles>a</showraster>", u"<showraster>0", u"</mapfiles>"},
+     {mapFilesElement + u"a</showraster>", raster, u"</mapfiles>"}},
+    {"tag in a comment over several lines",
+     {u"<!--", u"  see <mapfiles> below", u"  and <showraster>, -->", u"<x/>"},
+     {u"<!--", mapFiles, u"  and " + rasterElement + u", -->", u"<x/>"}},
+    {"unclosed tag with markup after it on its line",
+     {u"<mapfiles>a <x>", u"<showraster>0 ]]>", u"c", u"d"},
+     {mapFilesElement + u"a <x>", rasterElement + u"0 ]]>", u"c", u"d"}},
+    {"wrapped value with its tags on lines of their own",
+     {u"<lx>", u"  <mapfiles>", u"    a.cmr,", u"    b.cmr", u"  </mapfiles>", u"</lx>"},
+     {u"<lx>", mapFiles, u"</lx>"}},
+    {"a later element on the line of a multi-line one",
+     {u"<mapfiles>a,", u"b</mapfiles> <x> <showraster>0</showraster>", u"y"},
+     {mapFilesElement + u" <x> " + rasterElement, u"y"}},
     // Found by fuzzing: the whole-line rule must not undo the other element set on that line;
     // the opening tag alone becomes the element, and no text is lost.
     {"unclosed raster element after the map files on its line",
@@ -118,6 +154,59 @@ TEST_P(RewriteTest, SetsTheMapSet) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, RewriteTest, testing::ValuesIn(rewriteCases), CaseName());
+
+struct ShapeCase {
+    const char* name;
+    std::string unit;  // repeated to make the profile
+    std::int32_t repeats;
+    std::int32_t linesAfter;
+    RewriteSummary summary;
+};
+
+#ifdef TALVOR_SANITIZE
+// Unoptimised and checked, the sanitizers' build takes a second or two itself.
+constexpr double secondsAllowed = 10;
+#else
+constexpr double secondsAllowed = 1;
+#endif
+
+// The rewrite goes once over the text, whatever its shape: tens of thousands of elements that
+// span lines or start no element cost no more than their bytes (a rewrite that looked ahead for
+// each of them took seconds here).
+TEST(RewriteTime, IsLinearInTheProfile) {
+    const ShapeCase shapes[] = {
+        {"unclosed pairs", "<mapfiles>a\n<showraster>0\n", 64000, 128000, {64000, false, 64000}},
+        {"unclosed tags among markup",
+         "<x><mapfiles>a\n<y><showraster>0\n",
+         64000,
+         128000,
+         {64000, false, 64000}},
+        {"two-line elements",
+         "<mapfiles>a,\nb</mapfiles>\n<showraster>\n0</showraster>\n",
+         20000,
+         40000,
+         {20000, false, 20000}},
+        {"tags on one line", "<mapfiles>a<showraster>", 64000, 1, {1, false, 1}},
+    };
+    for (const ShapeCase& shape : shapes) {
+        std::string bytes = "\xEF\xBB\xBF";
+        for (std::int32_t i = 0; i < shape.repeats; ++i) {
+            bytes += shape.unit;
+        }
+        LineList list;
+        list.LoadBytes(bytes);
+        const auto start = std::chrono::steady_clock::now();
+        const RewriteSummary summary = RewriteProfile(list);
+        // The saved text is passed through without being kept.
+        EXPECT_FALSE(list.SavesAsLoaded()) << shape.name;
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(elapsed.count(), secondsAllowed) << shape.name;
+        EXPECT_EQ(list.LineCount(), shape.linesAfter) << shape.name;
+        EXPECT_EQ(summary.mapFilesLinesSet, shape.summary.mapFilesLinesSet) << shape.name;
+        EXPECT_EQ(summary.rasterLinesSet, shape.summary.rasterLinesSet) << shape.name;
+        EXPECT_FALSE(summary.mapFilesLineInserted) << shape.name;
+    }
+}
 
 TEST(MapFilesLine, IsTheEighteenTilesInOrder) {
     EXPECT_EQ(MapFilesLine.size(), 495u);

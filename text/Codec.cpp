@@ -1,11 +1,14 @@
 #include "Codec.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
 namespace codec {
 namespace {
+
+static_assert(std::endian::native == std::endian::little);
 
 constexpr char16_t replacementCharacter = 0xFFFD;
 
@@ -127,19 +130,29 @@ void DecodeUtf8Lenient(std::string_view bytes, Text& text) {
 bool ValidUtf8(std::string_view bytes) {
     auto p = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto end = p + bytes.size();
+    // Sixteen bytes at a time; a non-ASCII byte among them is found at once (the first byte of a
+    // word read from memory is its lowest on the little-endian hosts this is built for) and its
+    // sequence checked, and the next sixteen start right after it.
+    constexpr std::uint64_t highBits = 0x8080808080808080u;
+    while (end - p >= 16) {
+        std::uint64_t low;
+        std::uint64_t high;
+        std::memcpy(&low, p, 8);
+        std::memcpy(&high, p + 8, 8);
+        low &= highBits;
+        high &= highBits;
+        if ((low | high) == 0) {
+            p += 16;
+            continue;
+        }
+        p += low != 0 ? std::countr_zero(low) / 8 : 8 + std::countr_zero(high) / 8;
+        std::size_t length;
+        if (DecodeSequence(p, end, length) < 0) {
+            return false;
+        }
+        p += length;
+    }
     while (p < end) {
-        // Runs of ASCII are checked eight bytes at a time.
-        std::uint64_t word;
-        while (end - p >= 8) {
-            std::memcpy(&word, p, 8);
-            if (word & 0x8080808080808080u) {
-                break;
-            }
-            p += 8;
-        }
-        if (p == end) {
-            break;
-        }
         std::size_t length;
         if (DecodeSequence(p, end, length) < 0) {
             return false;

@@ -1,5 +1,6 @@
 #include "Error.h"
 
+#include <limits>
 #include <string>
 
 namespace {
@@ -30,6 +31,10 @@ LineIndexError::LineIndexError(std::int32_t index, std::int32_t upperBound)
             (upperBound < 0 ? u".  " + Text(lineListTypeName) + u" est vide"
                             : u".  L'intervalle de " + Text(lineListTypeName) + u" est 0.." +
                                   Decimal(upperBound))) {}
+
+TooManyLinesError::TooManyLinesError()
+    : Error(u"Le fichier a trop de lignes (plus de " +
+            Decimal(std::numeric_limits<std::int32_t>::max()) + u")") {}
 
 FileCreateError::FileCreateError(TextView fullPath, TextView systemText)
     : Error(Text(u"Impossible de créer le fichier \"") + Text(fullPath) + u"\". " +

@@ -34,6 +34,12 @@ class LineIndexError : public Error {
     LineIndexError(std::int32_t index, std::int32_t upperBound);
 };
 
+// A text of more lines than a line list counts (2^31 - 1).
+class TooManyLinesError : public Error {
+  public:
+    TooManyLinesError();
+};
+
 class FileCreateError : public Error {
   public:
     FileCreateError(TextView fullPath, TextView systemText);

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <string>
+#include "ByteBuffer.h"
 
 #include "Text.h"
 
 // The bytes of the regular file at `path`, up to its size when it was opened, as LineList::LoadFile
 // reads them. Raises FileOpenError.
-std::string ReadFileBytes(TextView path);
+ByteBuffer ReadFileBytes(TextView path);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <vector>
 
 #include "Codec.h"
 #include "Error.h"
@@ -12,7 +14,7 @@ namespace {
 
 // Saved text is handed to the file in blocks of about this size.
 constexpr std::size_t blockSize = 4 << 20;
-// Runs of unchanged lines at least this long are written straight from the loaded bytes.
+// Runs of loaded bytes at least this long go to the file straight from where they were read.
 constexpr std::size_t directRunSize = 64 << 10;
 
 Text FileSystemText(platform::ErrorCode code) {
@@ -57,8 +59,7 @@ std::string_view LineBreak(TextEncoding encoding) {
     }
 }
 
-Text DecodeText(std::string_view bytes, TextEncoding encoding) {
-    Text text;
+void DecodeText(std::string_view bytes, TextEncoding encoding, Text& text) {
     switch (encoding) {
         case TextEncoding::Utf8:
             platform::DecodeUtf8(bytes, text);
@@ -73,7 +74,6 @@ Text DecodeText(std::string_view bytes, TextEncoding encoding) {
             platform::DecodeSystemCodePage(bytes, text);
             break;
     }
-    return text;
 }
 
 void EncodeText(TextView text, TextEncoding encoding, std::string& bytes) {
@@ -93,89 +93,87 @@ void EncodeText(TextView text, TextEncoding encoding, std::string& bytes) {
     }
 }
 
-// Whether decoding a loaded line and encoding it again gives its bytes back, so that unchanged
-// lines can be written as they were read: always for valid UTF-8 and for UTF-16; for the system
-// code page where every byte maps to a character and back.
+// Whether decoding loaded bytes and encoding them again gives them back, so that unchanged lines
+// can be written as they were read: always for valid UTF-8 and for UTF-16; for the system code
+// page where every byte maps to a character and back.
 bool BytesComeBack(TextEncoding encoding) {
     return encoding != TextEncoding::SystemCodePage || platform::SystemCodePageRoundTrips();
 }
 
-// The bytes of `text` that stand for it wherever it occurs in the loaded bytes, when a search in
-// the bytes finds exactly the lines whose text holds it.
-std::optional<std::string> SearchableBytes(TextView text, TextEncoding encoding) {
-    if (!BytesComeBack(encoding) || text.empty()) {
-        return std::nullopt;
+// A loaded text is checked and its line breaks counted in pieces small enough to stay in the
+// processor's cache from the one to the other, so that its memory is read once.
+constexpr std::size_t scanPieceSize = 256 << 10;
+
+struct TextScan {
+    bool valid = true;
+    EncodedText::Breaks breaks;
+};
+
+TextScan ScanText(const EncodedText& text, TextEncoding encoding) {
+    const std::string_view bytes = text.Bytes();
+    TextScan scan;
+    for (std::size_t from = 0; from < bytes.size();) {
+        std::size_t to = std::min(from + scanPieceSize, bytes.size());
+        // A piece ends neither inside a UTF-8 sequence (whose first byte is at most three bytes
+        // back) nor between a CR and its LF.
+        for (int back = 0; back < 3 && encoding == TextEncoding::Utf8 && to < bytes.size() &&
+                           (static_cast<unsigned char>(bytes[to]) & 0xC0) == 0x80;
+             ++back) {
+            --to;
+        }
+        if (to < bytes.size() && text.UnitAt(to - text.UnitSize()) == u'\r' &&
+            text.UnitAt(to) == u'\n') {
+            to += text.UnitSize();
+        }
+        if (encoding == TextEncoding::Utf8) {
+            scan.valid = scan.valid && platform::ValidUtf8(bytes.substr(from, to - from));
+        }
+        const EncodedText::Breaks breaks = text.CountBreaks(from, to);
+        scan.breaks.count += breaks.count;
+        scan.breaks.allCrLf = scan.breaks.allCrLf && breaks.allCrLf;
+        from = to;
     }
-    std::string bytes;
-    EncodeText(text, encoding, bytes);
-    // A lone surrogate or a character outside the code page does not come back as itself.
-    if (DecodeText(bytes, encoding) != text) {
-        return std::nullopt;
-    }
-    return bytes;
+    return scan;
 }
 
-// Finds the next CR or LF code unit at or after `p`: `unit` is the byte value, and in UTF-16 the
-// unit must start at an even distance from `text` with a zero byte beside it.
-const char* FindUnit(const char* text, const char* p, const char* end, char unit,
-                     TextEncoding encoding) {
-    while (p < end) {
-        const auto* hit = static_cast<const char*>(std::memchr(p, unit, end - p));
-        if (hit == nullptr) {
-            return end;
+// Gathers saved bytes into blocks for a sink; long runs of loaded bytes go to it as they are.
+class BlockWriter {
+  public:
+    explicit BlockWriter(const std::function<void(std::string_view)>& sink)
+        : sink_(sink), block_(blockSize) {}
+
+    void Append(std::string_view bytes) {
+        if (bytes.size() >= directRunSize) {
+            Flush();
+            sink_(bytes);
+            return;
         }
-        const std::size_t at = static_cast<std::size_t>(hit - text);
-        if (encoding == TextEncoding::Utf16Le) {
-            if (at % 2 == 0 && hit + 1 < end && hit[1] == 0) {
-                return hit;
+        if (used_ + bytes.size() > block_.Size()) {
+            Flush();
+        }
+        std::memcpy(block_.Data() + used_, bytes.data(), bytes.size());
+        used_ += bytes.size();
+    }
+    void AppendRepeated(std::string_view bytes, std::size_t count) {
+        for (; count > 0; --count) {
+            if (used_ + bytes.size() > block_.Size()) {
+                Flush();
             }
-        } else if (encoding == TextEncoding::Utf16Be) {
-            if (at % 2 == 1 && hit[-1] == 0) {
-                return hit - 1;
+            for (const char byte : bytes) {
+                block_.Data()[used_++] = byte;
             }
-        } else {
-            return hit;
         }
-        p = hit + 1;
     }
-    return end;
-}
+    void Flush() {
+        sink_(block_.View().substr(0, used_));
+        used_ = 0;
+    }
 
-// The first place of `needle` in `bytes` at or after `at`. Candidates are found by their first
-// byte, and the rest is compared in line: in XML the first byte of a tag, "<", is on every line,
-// and most candidates fail at their second or third byte.
-std::size_t Search(std::string_view bytes, std::string_view needle, std::size_t at) {
-    while (at + needle.size() <= bytes.size()) {
-        const auto* hit = static_cast<const char*>(
-            std::memchr(bytes.data() + at, needle[0], bytes.size() - needle.size() + 1 - at));
-        if (hit == nullptr) {
-            return std::string_view::npos;
-        }
-        std::size_t i = 1;
-        while (i < needle.size() && hit[i] == needle[i]) {
-            ++i;
-        }
-        at = static_cast<std::size_t>(hit - bytes.data());
-        if (i == needle.size()) {
-            return at;
-        }
-        ++at;
-    }
-    return std::string_view::npos;
-}
-
-// Whether the bytes at `at` are the line break; written out since it is asked for every line.
-bool HasBreakAt(std::string_view bytes, std::size_t at, std::string_view lineBreak) {
-    if (bytes.size() - at < lineBreak.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < lineBreak.size(); ++i) {
-        if (bytes[at + i] != lineBreak[i]) {
-            return false;
-        }
-    }
-    return true;
-}
+  private:
+    const std::function<void(std::string_view)>& sink_;
+    ByteBuffer block_;
+    std::size_t used_ = 0;
+};
 
 }  // namespace
 
@@ -190,77 +188,118 @@ void LineList::CheckIndex(std::int32_t index, std::int32_t upperBound) const {
     }
 }
 
-LineList::Line LineList::Own(TextView text) {
-    owned_.emplace_back(text);
-    return Line{owned_.size() - 1, text.size(), true};
+EncodedText LineList::LoadedText() const {
+    return EncodedText(buffer_.View().substr(markSize_, textSize_), loadedEncoding_);
+}
+
+LineList::LineStart LineList::FirstLine() const {
+    return LineStart{0, 0, edits_.Begin()};
+}
+
+void LineList::EditsChanged() {
+    lastRead_ = FirstLine();
+}
+
+// A line runs from its start to the first line break that no edit takes away, or to the end of
+// the text; an inserted line is its text alone.
+LineList::LineExtent LineList::WalkLine(const LineStart& start, const PieceSink& sink) const {
+    const EncodedText text = LoadedText();
+    std::size_t at = start.at;
+    EditList::Place place = start.edit;
+    bool edited = false;
+    for (;;) {
+        const std::size_t lineEnd = text.LineEnd(at);
+        const std::optional<Edit>& edit = place.edit;
+        if (edit && edit->begin <= lineEnd) {
+            if (edit->ownLine) {
+                if (!edited && edit->begin == at) {
+                    sink(at, at, edit->text);
+                    edits_.Advance(place);
+                    return {{start.index + 1, at, place}, at, true};
+                }
+                // Lines are inserted at line starts, so this line is the last of a text without a
+                // break at its end, and the inserted line follows it.
+                sink(at, edit->begin, std::nullopt);
+                return {{start.index + 1, edit->begin, place}, edit->begin, false};
+            }
+            sink(at, edit->begin, std::nullopt);
+            sink(edit->begin, edit->begin, edit->text);
+            at = edit->end;
+            edited = true;
+            edits_.Advance(place);
+            continue;
+        }
+        sink(at, lineEnd, std::nullopt);
+        return {{start.index + 1, text.AfterBreak(lineEnd), place}, lineEnd, false};
+    }
+}
+
+LineList::LineStart LineList::FindLine(std::int32_t index) const {
+    if (index == LineCount()) {
+        return LineStart{index, textSize_, edits_.End()};
+    }
+    LineStart start = lastRead_.index <= index ? lastRead_ : FirstLine();
+    const PieceSink skip = [](std::size_t, std::size_t, std::optional<TextId>) {};
+    while (start.index < index) {
+        start = WalkLine(start, skip).next;
+    }
+    return start;
 }
 
 Text LineList::GetLine(std::int32_t index) const {
     CheckIndex(index, LineCount() - 1);
-    const Line& line = lines_[static_cast<std::size_t>(index)];
-    if (line.owned) {
-        return owned_[line.offset];
-    }
-    return DecodeText(std::string_view(bytes_).substr(line.offset, line.size), *encoding_);
+    const LineStart start = FindLine(index);
+    const std::string_view bytes = LoadedText().Bytes();
+    Text line;
+    WalkLine(start, [&](std::size_t begin, std::size_t end, std::optional<TextId> text) {
+        if (text) {
+            line += texts_[*text];
+        } else {
+            DecodeText(bytes.substr(begin, end - begin), loadedEncoding_, line);
+        }
+    });
+    lastRead_ = start;
+    return line;
+}
+
+LineList::TextId LineList::AddText(TextView text) {
+    texts_.emplace_back(text);
+    return static_cast<TextId>(texts_.size() - 1);
 }
 
 void LineList::ReplaceLine(std::int32_t index, TextView text) {
     CheckIndex(index, LineCount() - 1);
-    lines_[static_cast<std::size_t>(index)] = Own(text);
+    const LineStart start = FindLine(index);
+    const LineExtent extent =
+        WalkLine(start, [](std::size_t, std::size_t, std::optional<TextId>) {});
+    Edit edit{start.at, extent.end, AddText(text), false};
+    if (extent.inserted) {
+        edit.ownLine = true;
+    }
+    edits_.Replace(start.edit, extent.next.edit, {&edit, 1});
+    EditsChanged();
 }
 
 void LineList::InsertLine(std::int32_t index, TextView text) {
     CheckIndex(index, LineCount());
-    lines_.insert(lines_.begin() + index, Own(text));
-}
-
-void LineList::DeleteLines(std::int32_t index, std::int32_t count) {
-    CheckIndex(index, LineCount() - 1);
-    CheckIndex(index + count - 1, LineCount() - 1);
-    lines_.erase(lines_.begin() + index, lines_.begin() + index + count);
-}
-
-std::int32_t LineList::FindLine(std::int32_t from, TextView text) const {
-    const std::optional<std::string> pattern =
-        encoding_ ? SearchableBytes(text, *encoding_) : std::nullopt;
-    const std::string_view bytes = bytes_;
-    const auto search = [&](std::size_t at) { return Search(bytes, *pattern, at); };
-    // The next place of the pattern in the loaded bytes; loaded lines keep their order, so one
-    // search serves every line up to it.
-    std::size_t next = 0;
-    bool searched = false;
-    for (std::int32_t i = std::max(from, 0); i < LineCount(); ++i) {
-        const Line& line = lines_[static_cast<std::size_t>(i)];
-        if (line.owned) {
-            if (owned_[line.offset].find(text) != Text::npos) {
-                return i;
-            }
-        } else if (pattern) {
-            if (!searched || (next != std::string_view::npos && next < line.offset)) {
-                next = search(line.offset);
-                // In UTF-16 a match must start on a code unit.
-                while (next != std::string_view::npos && IsUtf16(*encoding_) &&
-                       (next - line.offset) % 2 != 0) {
-                    next = search(next + 1);
-                }
-                searched = true;
-            }
-            if (next == std::string_view::npos) {
-                // Only texts of their own may still hold it.
-                continue;
-            }
-            if (next + pattern->size() <= line.offset + line.size) {
-                return i;
-            }
-        } else if (GetLine(i).find(text) != Text::npos) {
-            return i;
-        }
+    if (LineCount() == std::numeric_limits<std::int32_t>::max()) {
+        throw TooManyLinesError();
     }
-    return LineCount();
+    const LineStart start = FindLine(index);
+    const Edit edit{start.at, start.at, AddText(text), true};
+    edits_.Replace(start.edit, start.edit, {&edit, 1});
+    ++lineCount_;
+    EditsChanged();
 }
 
-void LineList::Load(std::string bytes) {
-    const std::string_view head = bytes;
+void LineList::ReplaceText(std::size_t begin, std::size_t end, TextId text) {
+    edits_.Append(Edit{begin, end, text, false});
+    lineCount_ -= static_cast<std::int32_t>(LoadedText().CountBreaks(begin, end).count);
+    EditsChanged();
+}
+
+void LineList::Load(ByteBuffer buffer) {
+    const std::string_view head = buffer.View();
     std::size_t markSize = 0;
     TextEncoding encoding = TextEncoding::SystemCodePage;
     if (head.starts_with("\xEF\xBB\xBF")) {
@@ -270,61 +309,41 @@ void LineList::Load(std::string bytes) {
     } else if (head.starts_with("\xFE\xFF")) {
         encoding = TextEncoding::Utf16Be, markSize = 2;
     }
-    std::string_view text = head.substr(markSize);
-    // Bytes that give no character at all are not a text of this encoding.
-    const bool invalid = IsUtf16(encoding)
-                             ? text.size() == 1
-                             : encoding == TextEncoding::Utf8 && !platform::ValidUtf8(text);
-    if (invalid) {
-        // The lines stay, but the detected encoding is remembered: lines still read from the old
-        // bytes take their texts with them first.
-        for (Line& line : lines_) {
-            if (!line.owned) {
-                line = Own(DecodeText(std::string_view(bytes_).substr(line.offset, line.size),
-                                      *encoding_));
-            }
-        }
-        encoding_ = encoding;
-        throw EncodingError();
-    }
-    encoding_ = encoding;
+    std::string_view bytes = head.substr(markSize);
+    // Bytes that give no character at all are not a text of this encoding. The lines stay, but
+    // the detected encoding is remembered.
+    const bool loneByte = IsUtf16(encoding) && bytes.size() == 1;
     if (IsUtf16(encoding)) {
-        text.remove_suffix(text.size() % 2);
+        bytes.remove_suffix(bytes.size() % 2);
+    }
+    const EncodedText text(bytes, encoding);
+    const TextScan scan = ScanText(text, encoding);
+    encoding_ = encoding;
+    if (loneByte || !scan.valid) {
+        throw EncodingError();
     }
 
     // CR LF, a lone CR and a lone LF each end a line; a break at the very end adds no empty line.
-    std::vector<Line> lines;
-    const std::size_t unit = IsUtf16(encoding) ? 2 : 1;
-    const char* const start = text.data();
-    const char* const end = start + text.size();
-    const char* nextCr = nullptr;
-    const char* nextLf = nullptr;
-    for (const char* p = start; p < end;) {
-        // Each search runs once past every break, so that splitting stays linear.
-        if (nextCr == nullptr || nextCr < p) {
-            nextCr = FindUnit(start, p, end, '\r', encoding);
-        }
-        if (nextLf == nullptr || nextLf < p) {
-            nextLf = FindUnit(start, p, end, '\n', encoding);
-        }
-        const char* const stop = std::min(nextCr, nextLf);
-        lines.push_back(Line{static_cast<std::size_t>(p - head.data()),
-                             static_cast<std::size_t>(stop - p), false});
-        p = stop;
-        if (p < end && p == nextCr) {
-            p += unit;
-        }
-        if (p < end && p == nextLf) {
-            p += unit;
-        }
+    const EncodedText::Breaks& breaks = scan.breaks;
+    const bool lastLineOpen =
+        !bytes.empty() && text.LineEnd(text.Size() - text.UnitSize()) == text.Size();
+    const std::uint64_t lines = breaks.count + (lastLineOpen ? 1 : 0);
+    if (lines > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+        throw TooManyLinesError();
     }
-    lines_ = std::move(lines);
-    owned_.clear();
-    bytes_ = std::move(bytes);
+    buffer_ = std::move(buffer);
+    markSize_ = markSize;
+    textSize_ = bytes.size();
+    loadedEncoding_ = encoding;
+    onlyCrLf_ = breaks.allCrLf;
+    lineCount_ = static_cast<std::int32_t>(lines);
+    edits_.Clear();
+    texts_.clear();
+    EditsChanged();
 }
 
 void LineList::LoadBytes(std::string_view bytes) {
-    Load(std::string(bytes));
+    Load(ByteBuffer(bytes));
 }
 
 void LineList::LoadFile(TextView path) {
@@ -334,61 +353,103 @@ void LineList::LoadFile(TextView path) {
 void LineList::Encode(const std::function<void(std::string_view)>& sink) const {
     const TextEncoding encoding = encoding_.value_or(TextEncoding::SystemCodePage);
     const std::string_view lineBreak = LineBreak(encoding);
-    const std::string_view bytes = bytes_;
-    const bool copyUnchanged = BytesComeBack(encoding);
-    sink(ByteOrderMark(encoding));
+    const EncodedText text = LoadedText();
+    const std::string_view bytes = text.Bytes();
+    const bool sameBytes = loadedEncoding_ == encoding && BytesComeBack(encoding);
+    BlockWriter writer(sink);
+    writer.Append(ByteOrderMark(encoding));
 
-    std::string block;
-    // Unchanged lines whose break was already CR LF stand as one run of the loaded bytes.
-    std::size_t runStart = 0;
-    std::size_t runEnd = 0;
-    const auto flushRun = [&] {
-        const std::string_view run = bytes.substr(runStart, runEnd - runStart);
-        if (run.size() >= directRunSize) {
-            sink(block);
-            block.clear();
-            sink(run);
-        } else {
-            block.append(run);
+    // Whether the last line written still waits for its break.
+    bool open = false;
+    const auto writeLoaded = [&](std::size_t from, std::size_t to) {
+        if (from == to) {
+            return;
         }
-        runStart = runEnd = 0;
-    };
-    for (const Line& line : lines_) {
-        if (!line.owned && copyUnchanged) {
-            const std::size_t lineEnd = line.offset + line.size;
-            if (HasBreakAt(bytes, lineEnd, lineBreak)) {
-                if (runEnd != line.offset) {
-                    flushRun();
-                    runStart = line.offset;
+        if (sameBytes && onlyCrLf_) {
+            // Edits begin and end at tags and line starts, never inside a CR LF.
+            writer.Append(bytes.substr(from, to - from));
+            open = text.UnitAt(to - text.UnitSize()) != u'\n';
+            return;
+        }
+        for (std::size_t at = from; at < to;) {
+            if (text.IsBreakAt(at)) {
+                // Empty lines ended by the same lone break, as many as there are: a text of
+                // nothing but line breaks goes through here.
+                const char16_t unit = text.UnitAt(at);
+                std::size_t lines = 0;
+                for (; at < to && text.UnitAt(at) == unit; at += text.UnitSize()) {
+                    ++lines;
                 }
-                runEnd = lineEnd + lineBreak.size();
+                if (unit == u'\r' && at < to && text.UnitAt(at) == u'\n') {
+                    at += text.UnitSize();
+                }
+                writer.AppendRepeated(lineBreak, lines);
+                open = false;
                 continue;
             }
-            flushRun();
-            block.append(bytes.substr(line.offset, line.size));
-        } else {
-            flushRun();
-            if (line.owned) {
-                EncodeText(owned_[line.offset], encoding, block);
+            const std::size_t lineEnd = text.Find(at, to, u'\r', u'\n');
+            if (sameBytes) {
+                writer.Append(bytes.substr(at, lineEnd - at));
             } else {
-                EncodeText(DecodeText(bytes.substr(line.offset, line.size), encoding), encoding,
-                           block);
+                Text line;
+                DecodeText(bytes.substr(at, lineEnd - at), loadedEncoding_, line);
+                std::string encoded;
+                EncodeText(line, encoding, encoded);
+                writer.Append(encoded);
             }
+            open = lineEnd == to;
+            if (open) {
+                return;
+            }
+            writer.Append(lineBreak);
+            at = text.AfterBreak(lineEnd);
         }
-        block.append(lineBreak);
-        if (block.size() >= blockSize) {
-            sink(block);
-            block.clear();
+    };
+
+    // A rewrite puts the same few texts in many places: each is encoded once.
+    std::vector<std::optional<std::string>> encodedTexts(texts_.size());
+    std::size_t at = 0;
+    for (EditList::Place place = edits_.Begin(); place.edit; edits_.Advance(place)) {
+        const Edit& edit = *place.edit;
+        writeLoaded(at, edit.begin);
+        if (edit.ownLine && open) {
+            writer.Append(lineBreak);
         }
+        std::optional<std::string>& encoded = encodedTexts[edit.text];
+        if (!encoded) {
+            encoded.emplace();
+            EncodeText(texts_[edit.text], encoding, *encoded);
+        }
+        writer.Append(*encoded);
+        open = !edit.ownLine;
+        if (edit.ownLine) {
+            writer.Append(lineBreak);
+        }
+        at = edit.end;
     }
-    flushRun();
-    sink(block);
+    writeLoaded(at, text.Size());
+    if (open) {
+        writer.Append(lineBreak);
+    }
+    writer.Flush();
 }
 
 std::string LineList::SaveBytes() const {
     std::string bytes;
     Encode([&bytes](std::string_view block) { bytes.append(block); });
     return bytes;
+}
+
+bool LineList::SavesAsLoaded() const {
+    const std::string_view loaded = buffer_.View();
+    std::size_t at = 0;
+    bool same = true;
+    Encode([&](std::string_view block) {
+        same =
+            same && loaded.size() - at >= block.size() && loaded.substr(at, block.size()) == block;
+        at += block.size();
+    });
+    return same && at == loaded.size();
 }
 
 void LineList::SaveFile(TextView path) const {

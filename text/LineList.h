@@ -6,19 +6,27 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "ByteBuffer.h"
+#include "EditList.h"
+#include "EncodedText.h"
 #include "Text.h"
 #include "TextEncoding.h"
 
 // An ordered list of lines that remembers the encoding of the file it was loaded from, and
 // writes itself back in that encoding with CR LF after every line.
 //
-// A loaded file's bytes are kept as they are and its lines point into them; a line is decoded
-// when it is read, and written back as its original bytes while it is unchanged. So a large
-// profile costs little more than its size, and its untouched lines go back byte for byte.
+// A loaded file's bytes are kept as they are and its lines are found in them when they are read;
+// changes are kept beside them as edits of those bytes. So a profile costs little more than its
+// size whatever the shape of its lines, its untouched lines go back byte for byte, and a rewrite
+// can edit it in one pass over its text. Lines are found from the last one read, and a change
+// moves the record of the edits after it: reading lines in order, or adding lines at the end,
+// costs one pass.
 class LineList {
   public:
+    // A text that an edit puts in place of loaded bytes.
+    using TextId = std::uint32_t;
+
     LineList();
     LineList(const LineList&) = delete;
     LineList& operator=(const LineList&) = delete;
@@ -26,41 +34,68 @@ class LineList {
     LineList& operator=(LineList&&) noexcept;
     ~LineList();
 
-    std::int32_t LineCount() const { return static_cast<std::int32_t>(lines_.size()); }
+    std::int32_t LineCount() const { return lineCount_; }
     Text GetLine(std::int32_t index) const;
     void ReplaceLine(std::int32_t index, TextView text);
+    // Raises TooManyLinesError when the list holds 2^31 - 1 lines already.
     void InsertLine(std::int32_t index, TextView text);
-    // Removes `count` lines from `index` on; all of them must exist.
-    void DeleteLines(std::int32_t index, std::int32_t count);
-    // The first line at or after `from` that contains `text`; LineCount() when there is none.
-    std::int32_t FindLine(std::int32_t from, TextView text) const;
 
     std::optional<TextEncoding> Encoding() const { return encoding_; }
 
-    // Raises FileOpenError or EncodingError; on either the lines stay as they were.
+    // Raises FileOpenError, EncodingError or TooManyLinesError; on any of them the lines stay as
+    // they were.
     void LoadFile(TextView path);
     void LoadBytes(std::string_view bytes);
     // Raises FileCreateError or FileWriteError; the file keeps its old content on either.
     void SaveFile(TextView path) const;
     // The bytes that SaveFile writes.
     std::string SaveBytes() const;
+    // Whether SaveFile would write back exactly the bytes that were loaded.
+    bool SavesAsLoaded() const;
+
+    // For a rewrite in one pass over the loaded text:
+    // Whether any line was changed or inserted since the load.
+    bool Edited() const { return !edits_.Empty(); }
+    // The loaded text, after its byte-order mark.
+    EncodedText LoadedText() const;
+    TextId AddText(TextView text);
+    // Puts a text in place of the loaded bytes from `begin` to `end`, which lie after every
+    // earlier edit; the lines that they span become one.
+    void ReplaceText(std::size_t begin, std::size_t end, TextId text);
 
   private:
-    // A line is a span of the loaded bytes, or a text of its own.
-    struct Line {
-        std::size_t offset;  // into bytes_, or into owned_
-        std::size_t size;    // in bytes, or in code units
-        bool owned;
+    // Where a line starts: its place in the loaded text and the first edit at or after it.
+    struct LineStart {
+        std::int32_t index = 0;
+        std::size_t at = 0;
+        EditList::Place edit;
     };
+    struct LineExtent {
+        LineStart next;   // where the line after it starts
+        std::size_t end;  // where its loaded bytes end: at its break, or the end of the text
+        bool inserted;    // it is an inserted line, the edit at its start
+    };
+    // A piece of a line: loaded bytes from `begin` to `end`, or the text `text`.
+    using PieceSink =
+        std::function<void(std::size_t begin, std::size_t end, std::optional<TextId> text)>;
 
-    void Load(std::string bytes);
+    void Load(ByteBuffer buffer);
     void CheckIndex(std::int32_t index, std::int32_t upperBound) const;
-    Line Own(TextView text);
+    LineStart FirstLine() const;
+    LineStart FindLine(std::int32_t index) const;
+    LineExtent WalkLine(const LineStart& start, const PieceSink& sink) const;
+    void EditsChanged();
     // Hands the saved bytes to `sink` in blocks: the byte-order mark first, then the text.
     void Encode(const std::function<void(std::string_view)>& sink) const;
 
-    std::string bytes_;       // the loaded file's text bytes, after its byte-order mark
-    std::deque<Text> owned_;  // texts given to ReplaceLine and InsertLine
-    std::vector<Line> lines_;
+    ByteBuffer buffer_;  // the loaded file, byte-order mark included
+    std::size_t markSize_ = 0;
+    std::size_t textSize_ = 0;  // without an odd last byte after a UTF-16 mark
+    TextEncoding loadedEncoding_ = TextEncoding::SystemCodePage;
+    bool onlyCrLf_ = true;  // every line break of the loaded text is CR LF
+    std::int32_t lineCount_ = 0;
+    EditList edits_;
+    std::deque<Text> texts_;  // given to edits
     std::optional<TextEncoding> encoding_;
+    mutable LineStart lastRead_;  // the line that GetLine read last
 };

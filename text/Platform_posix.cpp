@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,6 +113,20 @@ ErrorCode InputFile::Read(char* buffer, std::size_t capacity, std::size_t& got) 
     } while (result < 0 && errno == EINTR);
     got = result > 0 ? static_cast<std::size_t>(result) : 0;
     return result < 0 ? LastError() : noError;
+}
+
+void PreferLargePages(char* data, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+    // Only whole large pages inside the buffer can be given; the rest keeps small ones.
+    constexpr std::uintptr_t largePage = 2 << 20;
+    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + largePage - 1) & ~(largePage - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(largePage - 1);
+    if (begin < end) {
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    }
+#else
+    (void)data, (void)size;
+#endif
 }
 
 bool SystemCodePageIsUtf8() {

@@ -88,6 +88,9 @@ ErrorCode InputFile::Read(char* buffer, std::size_t capacity, std::size_t& got) 
     return ok ? noError : LastError();
 }
 
+// Large pages on Windows need a privilege that users do not hold.
+void PreferLargePages(char*, std::size_t) {}
+
 bool SystemCodePageIsUtf8() {
     return GetACP() == CP_UTF8;
 }

@@ -1,0 +1,58 @@
+#!/bin/sh
+# The tool's peak memory stays within twice the profile's size and 16 MB, whatever the shape of
+# the profile: a usual one, one of nothing but line breaks, one huge line, tens of thousands of
+# elements. Usage: memory_test.sh TOOL
+set -eu
+tool=$1
+base=/dev/shm
+[ -d "$base" ] && [ -w "$base" ] || base=${TMPDIR:-/tmp}
+work=$(mktemp -d "$base/talvor-memory.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# repeat COUNT FORMAT: the bytes of the printf FORMAT, COUNT times, made by doubling.
+repeat() {
+  printf "$2" >"$work/unit"
+  : >"$work/repeated"
+  n=$1
+  while [ "$n" -gt 0 ]; do
+    [ $((n % 2)) -eq 0 ] || cat "$work/unit" >>"$work/repeated"
+    cat "$work/unit" "$work/unit" >"$work/double"
+    mv "$work/double" "$work/unit"
+    n=$((n / 2))
+  done
+  cat "$work/repeated"
+}
+
+failed=0
+# check NAME: rewrites $work/p.xml and compares the tool's peak memory with the bound.
+check() {
+  size=$(stat -c %s "$work/p.xml")
+  /usr/bin/time -f %M -o "$work/peak" "$tool" "$work/p.xml" >/dev/null
+  peak_kb=$(cat "$work/peak")
+  bound_kb=$((size / 512 + 16384))
+  if [ "$peak_kb" -le "$bound_kb" ]; then verdict=ok; else verdict=FAILED; failed=1; fi
+  printf '%-28s %10d bytes: peak %7d KB, bound %7d KB %s\n' "$1" "$size" "$peak_kb" "$bound_kb" \
+    "$verdict"
+}
+
+{ printf '\357\273\277<lx>\r\n<mapfiles>a</mapfiles>\r\n<showraster>0</showraster>\r\n'
+  repeat 500000 '    <waypoint id="1" lat="45.0" lon="6.0" name="Col"/>\r\n'; } >"$work/p.xml"
+check "usual profile"
+
+repeat 40000000 '\n' >"$work/p.xml"
+check "line breaks only"
+
+{ printf '<lx><mapfiles>a</mapfiles>'; repeat 4000000 'xxxxxxxxxx'; printf '<showraster>0</showraster>'; } \
+  >"$work/p.xml"
+check "one huge line"
+
+repeat 64000 '<mapfiles>a\n<showraster>0\n' >"$work/p.xml"
+check "64 000 unclosed pairs"
+
+repeat 20000 '<mapfiles>a,\nb</mapfiles>\n<showraster>\n0</showraster>\n' >"$work/p.xml"
+check "40 000 two-line elements"
+
+{ printf '\377\376'; repeat 4000000 '<\000a\000>\000\r\000\n\000'; } >"$work/p.xml"
+check "UTF-16, short lines"
+
+exit $failed
