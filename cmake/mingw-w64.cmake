@@ -1,12 +1,12 @@
-# Cross-compiles for 64-bit Windows with Debian's MinGW-w64 toolchain.
+# The part of the MinGW-w64 cross toolchains that both architectures share; the including file
+# sets `triple` and CMAKE_SYSTEM_PROCESSOR.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
-set(triple x86_64-w64-mingw32)
-# The POSIX thread model gives std::mutex and friends (GoogleTest needs them); its thread library
-# is linked in statically like the rest of the runtime.
-set(CMAKE_C_COMPILER ${triple}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${triple}-g++-posix)
+# The win32 thread model: its runtime calls only what Windows XP has, where the POSIX model's
+# thread library imports GetTickCount64 (Vista). It has no std::mutex or std::thread in GCC 12;
+# nothing here uses them, and GoogleTest is built single-threaded (tests/CMakeLists.txt).
+set(CMAKE_C_COMPILER ${triple}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${triple}-g++-win32)
 set(CMAKE_RC_COMPILER ${triple}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${triple})

@@ -1,0 +1,4 @@
+# Cross-compiles for 64-bit Windows with Debian's MinGW-w64 toolchain.
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(triple x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
