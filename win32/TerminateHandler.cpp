@@ -1,6 +1,6 @@
 // Linked into the shipped programs only, in place of libstdc++'s handler of the same name, which
 // the static runtime then leaves out. That handler prints the uncaught exception's type through
-// the C++ demangler and formatted output, a third of the command-line tool's size; a window
+// the C++ demangler and formatted output, more than a quarter of the command-line tool; a window
 // program has no standard error to print to, and the tool reports its own errors.
 
 #include <cstdlib>
