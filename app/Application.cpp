@@ -204,7 +204,7 @@ void EndApplication() {
     // Pop-ups owned by the application's windows go first, unseen.
     EnumThreadWindows(
         GetCurrentThreadId(),
-        [](HWND window, LPARAM) -> BOOL {
+        [](HWND window, LPARAM) CALLBACK -> BOOL {
             if (GetWindow(window, GW_OWNER) != nullptr && IsWindowVisible(window)) {
                 ShowWindow(window, SW_HIDE);
             }

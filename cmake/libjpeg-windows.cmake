@@ -11,11 +11,19 @@ endif()
 set(libjpeg_dir "${CMAKE_BINARY_DIR}/deps/libjpeg")
 set(libjpeg_library "${libjpeg_dir}/install/lib/libjpeg.a")
 
+# The program leaves the decoder on an error by longjmp from its error handler, never by an
+# exception. On 32-bit Windows longjmp reads no unwind tables, so the library goes without them
+# (15 KB less); 64-bit Windows' longjmp unwinds each frame by its table.
+set(libjpeg_c_flags "")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(libjpeg_c_flags "-fno-asynchronous-unwind-tables")
+endif()
+
 if(NOT EXISTS "${libjpeg_library}")
   message(STATUS "Building libjpeg-turbo for Windows in ${libjpeg_dir}")
   execute_process(
     COMMAND sh "${CMAKE_CURRENT_LIST_DIR}/../scripts/build-libjpeg-windows.sh"
-            "${libjpeg_dir}"
+            "${CMAKE_TOOLCHAIN_FILE}" "${libjpeg_dir}" "${libjpeg_c_flags}"
     RESULT_VARIABLE libjpeg_result)
   if(NOT libjpeg_result EQUAL 0)
     message(FATAL_ERROR

@@ -18,7 +18,7 @@ packages="
   mingw-w64-tools
   wine wine64 wine32:i386 xvfb x11-utils xdotool imagemagick icoutils python3
   fonts-dejavu-core fonts-liberation2
-  dpkg-dev nasm debian-archive-keyring
+  dpkg-dev debian-archive-keyring
   libxml2-utils osslsigncode openssl
   time procps
 "

@@ -11,6 +11,14 @@ static_assert(std::endian::native == std::endian::little);
 
 constexpr std::size_t vectorSize = 16;
 
+// 32-bit x86 without SSE2 (the oldest processors that Windows XP runs on) has no vector unit: the
+// compiler would emulate the vectors in far more code than the plain loops that follow each one.
+#if defined(__i386__) && !defined(__SSE2__)
+constexpr bool vectorsServe = false;
+#else
+constexpr bool vectorsServe = true;
+#endif
+
 template <typename Lane>
 struct VectorOf {
     typedef Lane Type __attribute__((vector_size(vectorSize)));
@@ -18,11 +26,11 @@ struct VectorOf {
 template <typename Lane>
 using Vector = typename VectorOf<Lane>::Type;
 
+// Vectors go by reference, never by value: without SSE (32-bit x86) a vector passed or returned
+// by value would change the calling convention.
 template <typename Lane>
-Vector<Lane> Load(const char* at) {
-    Vector<Lane> vector;
+void Load(Vector<Lane>& vector, const char* at) {
     std::memcpy(&vector, at, vectorSize);
-    return vector;
 }
 
 template <typename Lane>
@@ -34,10 +42,10 @@ Lane LoadUnit(const char* at) {
 
 // A comparison's lanes, all ones where it holds: subtracted from a count, they add one.
 template <typename Lane, typename Comparison>
-Vector<Lane> AsLanes(const Comparison& comparison) {
+void CountLanes(Vector<Lane>& counts, const Comparison& comparison) {
     Vector<Lane> lanes;
     std::memcpy(&lanes, &comparison, vectorSize);
-    return lanes;
+    counts -= lanes;
 }
 
 // The lanes of a comparison that matched, as the top bit of each lane in two words.
@@ -86,8 +94,9 @@ void DropFirst(Matches& matches) {
 template <typename Lane>
 std::size_t FindIn(const char* data, std::size_t from, std::size_t to, Lane a, Lane b) {
     std::size_t at = from;
-    for (; to - at >= vectorSize; at += vectorSize) {
-        const Vector<Lane> units = Load<Lane>(data + at);
+    for (; vectorsServe && to - at >= vectorSize; at += vectorSize) {
+        Vector<Lane> units;
+        Load<Lane>(units, data + at);
         const Matches matches = MatchesOf<Lane>((units == a) | (units == b));
         if (matches.Any()) {
             return at + FirstMatch<Lane>(matches);
@@ -105,9 +114,10 @@ std::size_t FindIn(const char* data, std::size_t from, std::size_t to, Lane a, L
 template <typename Lane>
 std::size_t FindLastIn(const char* data, std::size_t from, std::size_t to, Lane a, Lane b) {
     std::size_t at = to;
-    for (; at - from >= vectorSize;) {
+    for (; vectorsServe && at - from >= vectorSize;) {
         at -= vectorSize;
-        const Vector<Lane> units = Load<Lane>(data + at);
+        Vector<Lane> units;
+        Load<Lane>(units, data + at);
         const Matches matches = MatchesOf<Lane>((units == a) | (units == b));
         if (matches.Any()) {
             return at + LastMatch<Lane>(matches);
@@ -129,9 +139,11 @@ template <typename Lane, typename IsMatch>
 std::size_t FindPairIn(const char* data, std::size_t from, std::size_t size, Lane first,
                        Lane secondA, Lane secondB, const IsMatch& isMatch) {
     std::size_t at = from;
-    for (; size - at >= vectorSize + sizeof(Lane); at += vectorSize) {
-        const Vector<Lane> units = Load<Lane>(data + at);
-        const Vector<Lane> next = Load<Lane>(data + at + sizeof(Lane));
+    for (; vectorsServe && size - at >= vectorSize + sizeof(Lane); at += vectorSize) {
+        Vector<Lane> units;
+        Load<Lane>(units, data + at);
+        Vector<Lane> next;
+        Load<Lane>(next, data + at + sizeof(Lane));
         Matches matches =
             MatchesOf<Lane>((units == first) & ((next == secondA) | (next == secondB)));
         for (; matches.Any(); DropFirst(matches)) {
@@ -155,18 +167,20 @@ EncodedText::Breaks CountIn(const char* data, std::size_t from, std::size_t to, 
     std::uint64_t pairs = 0;  // CR LF
     std::size_t at = from;
     // Each lane counts up to 255 before the counts are added up.
-    while (to - at >= vectorSize + sizeof(Lane)) {
+    while (vectorsServe && to - at >= vectorSize + sizeof(Lane)) {
         Vector<Lane> crCounts{};
         Vector<Lane> lfCounts{};
         Vector<Lane> pairCounts{};
         for (int round = 0; round < 255 && to - at >= vectorSize + sizeof(Lane);
              ++round, at += vectorSize) {
-            const Vector<Lane> units = Load<Lane>(data + at);
-            const Vector<Lane> next = Load<Lane>(data + at + sizeof(Lane));
+            Vector<Lane> units;
+            Load<Lane>(units, data + at);
+            Vector<Lane> next;
+            Load<Lane>(next, data + at + sizeof(Lane));
             const auto isCr = units == cr;
-            crCounts -= AsLanes<Lane>(isCr);
-            lfCounts -= AsLanes<Lane>(units == lf);
-            pairCounts -= AsLanes<Lane>(isCr & (next == lf));
+            CountLanes<Lane>(crCounts, isCr);
+            CountLanes<Lane>(lfCounts, units == lf);
+            CountLanes<Lane>(pairCounts, isCr & (next == lf));
         }
         for (std::size_t lane = 0; lane < vectorSize / sizeof(Lane); ++lane) {
             crs += crCounts[lane];

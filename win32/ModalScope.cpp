@@ -3,7 +3,7 @@
 ModalScope::ModalScope(HWND owner) : owner_(owner) {
     EnumThreadWindows(
         GetCurrentThreadId(),
-        [](HWND window, LPARAM context) -> BOOL {
+        [](HWND window, LPARAM context) CALLBACK -> BOOL {
             auto& scope = *reinterpret_cast<ModalScope*>(context);
             if (window != scope.owner_ && IsWindowVisible(window) && IsWindowEnabled(window)) {
                 EnableWindow(window, FALSE);

@@ -38,6 +38,8 @@ DriverOptions ParseDriverOptions(int argc, wchar_t** argv) {
             options.screenshots = WindowsPath(std::wstring(argument.substr(14)));
         } else if (argument.starts_with(L"--logo=")) {
             options.logo = WindowsPath(std::wstring(argument.substr(7)));
+        } else if (argument.starts_with(L"--marker-dll=")) {
+            options.markerDll = WindowsPath(std::wstring(argument.substr(13)));
         } else {
             throw std::invalid_argument("unknown argument: " + Narrow(argument));
         }

@@ -16,10 +16,12 @@ struct DriverOptions {
     std::filesystem::path screenshots;
     // The logo's JPEG in the repository, to compare the window's picture with.
     std::filesystem::path logo;
+    // A DLL that marks its own loading, planted beside the installer under system DLLs' names.
+    std::filesystem::path markerDll;
 };
 
-// Reads --installer=PATH, --dpi=N, --screenshots=DIR and --logo=JPEG; an unknown argument is an
-// error.
+// Reads --installer=PATH, --dpi=N, --screenshots=DIR, --logo=JPEG and --marker-dll=DLL; an
+// unknown argument is an error.
 DriverOptions ParseDriverOptions(int argc, wchar_t** argv);
 
 // The options of this run, set once by main before any scenario runs.

@@ -356,7 +356,8 @@ TEST(ProfileSelection, WindowsXpGivesTheVersionErrorAtEveryClick) {
     }
     ScratchFolder folder;
     const std::wstring copy = CopyOfInstaller(folder, L"XPINSTALL.EXE");
-    const WineAppVersion xp(L"XPINSTALL.EXE", L"winxp64");
+    // Windows XP as a 32-bit program sees it, version 5.1.
+    const WineAppVersion xp(L"XPINSTALL.EXE", L"winxp");
     const Installer installer = StartRevealed(folder, copy);
 
     for (int attempt = 1; attempt <= 2; ++attempt) {
@@ -367,6 +368,61 @@ TEST(ProfileSelection, WindowsXpGivesTheVersionErrorAtEveryClick) {
         EXPECT_TRUE(installer.OwnedBoxes().empty()) << "no file-open dialog after the error";
         ExpectWindowStays(installer);
     }
+}
+
+// The DLLs that a window program, the shell's dialog, the common controls and COM may load, under
+// the names that a planted copy beside the program would take.
+constexpr const wchar_t* kPlantedNames[] = {
+    L"apphelp",    L"bcrypt",        L"cfgmgr32",        L"comctl32",
+    L"comdlg32",   L"coremessaging", L"cryptbase",       L"cryptsp",
+    L"cscapi",     L"d2d1",          L"d3d11",           L"dbghelp",
+    L"devobj",     L"dui70",         L"duser",           L"dwmapi",
+    L"dwrite",     L"dxgi",          L"edputil",         L"explorerframe",
+    L"gdiplus",    L"iertutil",      L"imm32",           L"kernel.appcore",
+    L"linkinfo",   L"mpr",           L"msctf",           L"msimg32",
+    L"netutils",   L"ntmarta",       L"ntshrui",         L"oleacc",
+    L"oleaut32",   L"powrprof",      L"profapi",         L"propsys",
+    L"secur32",    L"setupapi",      L"shcore",          L"shell32",
+    L"shlwapi",    L"srvcli",        L"sspicli",         L"textinputframework",
+    L"thumbcache", L"umpdc",         L"urlmon",          L"userenv",
+    L"uxtheme",    L"version",       L"windows.storage", L"windowscodecs",
+    L"winmm",      L"wintypes",      L"wtsapi32",
+};
+
+// Starts `program`, opens the dialog, cancels it and closes the notice, as a user who changes
+// their mind.
+void CancelledSession(const ScratchFolder& folder, const std::wstring& program) {
+    const Installer installer = StartRevealed(folder, program);
+    const HWND dialog = OpenFileDialog(installer);
+    ASSERT_NE(dialog, nullptr) << "no file-open dialog";
+    Cancel(dialog);
+    const HWND notice = WaitForBoxTitled(installer, kTitle);
+    ASSERT_NE(notice, nullptr) << "no notice after the cancel";
+    PostMessageW(GetDlgItem(notice, 1), BM_CLICK, 0, 0);
+    EXPECT_EQ(installer.Proc().WaitForExit(kExitTimeout), std::optional<DWORD>(0));
+}
+
+TEST(ProfileSelection, LoadsNoDllPlantedBesideTheProgram) {
+    ASSERT_FALSE(Options().markerDll.empty()) << "the marker DLL is given with --marker-dll=DLL";
+    ScratchFolder folder;
+    const std::wstring copy = CopyOfInstaller(folder, L"Talvor_Skarnel_Installer.exe");
+    for (const wchar_t* name : kPlantedNames) {
+        fs::copy_file(Options().markerDll, folder.Path() / (std::wstring(name) + L".dll"));
+    }
+    // A planted DLL may keep the program from starting at all; the markers still tell which.
+    try {
+        CancelledSession(folder, copy);
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << error.what();
+    }
+
+    std::wstring loaded;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder.Path())) {
+        if (entry.path().extension() == L".loaded") {
+            loaded += L" " + entry.path().stem().wstring();
+        }
+    }
+    EXPECT_TRUE(loaded.empty()) << "planted DLLs that the program loaded:" << loaded;
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ std::vector<HWND> TopLevelWindows(DWORD processId, const std::wstring& className
         std::vector<HWND> found;
     } search{processId, &className, owner, {}};
     EnumWindows(
-        [](HWND window, LPARAM context) -> BOOL {
+        [](HWND window, LPARAM context) CALLBACK -> BOOL {
             auto& s = *reinterpret_cast<Search*>(context);
             DWORD windowProcess = 0;
             GetWindowThreadProcessId(window, &windowProcess);

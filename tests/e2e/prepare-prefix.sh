@@ -1,6 +1,7 @@
 #!/bin/sh
 # Makes a Wine prefix ready for the window tests: created by wine-run on first use, reporting
-# Windows 10 as the program's manifest allows, and giving programs the DPI asked for.
+# Windows 10 as the program's manifest allows, giving programs the DPI asked for, and running the
+# driver with the programs it starts in a Wine desktop of their own.
 # Usage: prepare-prefix.sh WINE-RUN PREFIX DPI
 set -eu
 wine_run=$1
@@ -10,3 +11,13 @@ dpi=$3
 "$wine_run" "$prefix" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
   >/dev/null
 "$wine_run" "$prefix" winecfg -v win10
+
+# In a Wine desktop (one window of the display) Wine activates and focuses windows itself. On the
+# bare display it follows X's input focus, and when a message box closes, X gives the focus to the
+# root window before Wine gives it to the box's owner: seeing its foreground window lose the focus
+# to no Wine window, Wine made its desktop the foreground, and about one run in ten found the
+# installer's window inactive after the box. The desktop is as large as the test display.
+"$wine_run" "$prefix" reg add 'HKCU\Software\Wine\AppDefaults\e2e_driver.exe\Explorer' \
+  /v Desktop /d e2e /f >/dev/null
+"$wine_run" "$prefix" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v e2e /d 1280x1024 /f \
+  >/dev/null
