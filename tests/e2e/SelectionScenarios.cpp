@@ -94,17 +94,22 @@ std::wstring SystemText(DWORD code) {
     return text;
 }
 
-// Starts `program` (the installer of this run unless given) with the folder of profiles as the
-// launcher passes it, and waits until the reveal has shown Button1.
-Installer StartRevealed(const ScratchFolder& folder,
-                        const std::wstring& program = Options().installer) {
-    Installer installer = Installer::Start(program, FolderArguments(folder.Profiles()));
+// Starts `program` with `arguments` and waits until the reveal has shown Button1.
+Installer StartRevealedWith(const std::wstring& program, const std::wstring& arguments) {
+    Installer installer = Installer::Start(program, arguments);
     WaitUntil([&] { return installer.Button1Ready() || !installer.Proc().IsRunning(); },
               kRevealTimeout);
     if (!installer.Button1Ready()) {
         throw std::runtime_error("the installer showed no Button1 within the reveal's time");
     }
     return installer;
+}
+
+// Starts `program` (the installer of this run unless given) with the folder of profiles as the
+// launcher passes it, and waits until the reveal has shown Button1.
+Installer StartRevealed(const ScratchFolder& folder,
+                        const std::wstring& program = Options().installer) {
+    return StartRevealedWith(program, FolderArguments(folder.Profiles()));
 }
 
 // The file-open dialog's name box: an Edit (id 0x480) under Wine, an Edit inside a ComboBoxEx32
@@ -115,6 +120,15 @@ HWND FileNameBox(HWND dialog) {
     }
     const HWND combo = GetDlgItem(dialog, 0x47C);
     return combo != nullptr ? FindWindowExW(combo, nullptr, L"Edit", nullptr) : nullptr;
+}
+
+// The text of another process's edit box, asked with the message itself.
+std::wstring EditText(HWND edit) {
+    wchar_t text[MAX_PATH] = {};
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(edit, WM_GETTEXT, MAX_PATH, reinterpret_cast<LPARAM>(text), SMTO_BLOCK,
+                        5000, &copied);
+    return std::wstring(text, copied);
 }
 
 HWND WaitForFileDialog(const Installer& installer) {
@@ -246,6 +260,24 @@ TEST(ProfileSelection, RewritesTheProfileChosenInTheFolderOfArgumentOne) {
     Screenshot(dialog, "dialog");
     // A bare name is looked for in the folder that the dialog shows.
     Choose(dialog, L"profile.xml");
+
+    EXPECT_EQ(installer.Proc().WaitForExit(kExitTimeout), std::optional<DWORD>(0));
+    EXPECT_EQ(ReadBytes(profile), kRewritten);
+}
+
+TEST(ProfileSelection, AFileAsArgumentOneIsReadyInTheDialogAndEnterPicksIt) {
+    ScratchFolder folder;
+    const fs::path profile = WriteProfile(folder);
+    const Installer installer =
+        StartRevealedWith(Options().installer, L"\"" + profile.wstring() + L"\"");
+
+    const HWND dialog = OpenFileDialog(installer);
+    ASSERT_NE(dialog, nullptr) << "no file-open dialog";
+    const HWND nameBox = FileNameBox(dialog);
+    EXPECT_EQ(EditText(nameBox), L"profile.xml");
+    // The name alone is looked for in the folder that the dialog shows: the rewrite of this very
+    // file says that the dialog opened in the file's folder.
+    PostKeyPress(nameBox, VK_RETURN);
 
     EXPECT_EQ(installer.Proc().WaitForExit(kExitTimeout), std::optional<DWORD>(0));
     EXPECT_EQ(ReadBytes(profile), kRewritten);
