@@ -49,6 +49,10 @@ void DrawnLabel::Paint(HDC dc) const {
     DrawTextW(dc, Wide(caption_), static_cast<int>(caption_.size()), &rect, labelFormat);
 }
 
+RECT DrawnLabel::Area() const {
+    return ToRect(bounds_);
+}
+
 void DrawnLabel::Measure() {
     const WindowDc dc(parent_);
     const SelectedObject font(dc.Get(), font_);
@@ -67,6 +71,7 @@ void DrawnLabel::Invalidate() const {
 }
 
 void PushButton::Create(HWND parent, int id, TextView caption, const Bounds& bounds, HFONT font) {
+    bounds_ = bounds;
     window_ = CreateWindowExW(
         0, L"Button", Wide(Text(caption)), WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON, bounds.left,
         bounds.top, bounds.width, bounds.height, parent,
@@ -81,6 +86,7 @@ void PushButton::Create(HWND parent, int id, TextView caption, const Bounds& bou
 }
 
 void PushButton::SetBounds(const Bounds& bounds) {
+    bounds_ = bounds;
     SetWindowPos(window_, nullptr, bounds.left, bounds.top, bounds.width, bounds.height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -95,6 +101,18 @@ void PushButton::Show() {
 
 bool PushButton::CanFocus() const {
     return window_ != nullptr && IsWindowVisible(window_) && IsWindowEnabled(window_);
+}
+
+bool PushButton::Visible() const {
+    return window_ != nullptr && IsWindowVisible(window_);
+}
+
+bool PushButton::Focused() const {
+    return window_ != nullptr && GetFocus() == window_;
+}
+
+RECT PushButton::Area() const {
+    return ToRect(bounds_);
 }
 
 LRESULT CALLBACK PushButton::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

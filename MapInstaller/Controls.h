@@ -28,6 +28,11 @@ class DrawnLabel : public EventSource {
     void Show();
     void Paint(HDC dc) const;
 
+    TextView Caption() const { return caption_; }
+    bool Visible() const { return visible_; }
+    // The rectangle that the label occupies, in its parent's client coordinates.
+    RECT Area() const;
+
   private:
     void Measure();
     void Invalidate() const;
@@ -50,11 +55,17 @@ class PushButton : public EventSource {
     void Show();
     // Visible and enabled: Tab may give it the focus.
     bool CanFocus() const;
+    bool Visible() const;
+    bool Focused() const;
+    // In its parent's client coordinates.
+    RECT Area() const;
 
     HWND Handle() const { return window_; }
 
   private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    Bounds bounds_;
 
     // Owned by the parent window, destroyed with it.
     HWND window_ = nullptr;
