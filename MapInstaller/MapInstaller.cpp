@@ -114,7 +114,7 @@ bool TForm1::DialogKey(const MSG& message) {
             return controlHasFocus;
         case VK_RETURN:
             if (KeyDown(VK_SHIFT) || KeyDown(VK_CONTROL) || KeyDown(VK_MENU) ||
-                GetFocus() != Button1.Handle()) {
+                !Button1.Focused()) {
                 return false;
             }
             SendMessageW(Button1.Handle(), BM_CLICK, 0, 0);
@@ -293,12 +293,7 @@ void TForm1::ApplyLayout() {
     Label2.Place(Handle(), layout_.label2, creditsFont.Get());
     Label3.Place(Handle(), layout_.label3, creditsFont.Get());
     Label4.Place(Handle(), layout_.label4, windowFont.Get());
-    if (Button1.Handle() == nullptr) {
-        Button1.Create(Handle(), button1Id, button1Caption, layout_.button1, windowFont.Get());
-    } else {
-        Button1.SetBounds(layout_.button1);
-        Button1.SetFont(windowFont.Get());
-    }
+    Button1.Place(Handle(), layout_.button1, windowFont.Get());
     windowFont_ = std::move(windowFont);
     creditsFont_ = std::move(creditsFont);
 }

@@ -82,7 +82,7 @@ class TForm1 : public EventSource, public MainWindow, private AccessibleContent 
     DrawnLabel Label2{label2Caption, false};
     DrawnLabel Label3{label3Caption, false};
     DrawnLabel Label4{label4Caption, false};
-    PushButton Button1;
+    PushButton Button1{button1Id, button1Caption};
 
     // Before the controls go, so that a reader holding the object no longer reaches them.
     ClientAccessibility accessibility_{*this};
