@@ -41,7 +41,7 @@ HWND VisibleWindowOf(DWORD processId) {
         HWND found;
     } search{processId, nullptr};
     EnumWindows(
-        [](HWND window, LPARAM context) -> BOOL {
+        [](HWND window, LPARAM context) CALLBACK -> BOOL {
             auto& s = *reinterpret_cast<Search*>(context);
             DWORD owner = 0;
             GetWindowThreadProcessId(window, &owner);
