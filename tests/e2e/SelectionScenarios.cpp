@@ -194,13 +194,26 @@ BoxContent ReadBox(HWND box) {
     return content;
 }
 
-void Screenshot(HWND window, const std::string& name) {
+// A box as the user sees it once it is drawn: a box that has just appeared may not be painted
+// yet. Its program has painted it when it waits for input again, and the screen holds the picture
+// when two captures a moment apart agree.
+void Screenshot(const Installer& installer, HWND window, const std::string& name) {
     if (Options().screenshots.empty()) {
         return;
     }
+    WaitForInputIdle(installer.Proc().Handle(), 5000);
     RECT rect{};
     GetWindowRect(window, &rect);
-    ScreenImage::Capture(rect).SaveBmp(Options().screenshots / (name + ".bmp"));
+    std::optional<ScreenImage> picture;
+    WaitUntil(
+        [&] {
+            ScreenImage now = ScreenImage::Capture(rect);
+            const bool settled = picture && now.SameAs(*picture);
+            picture = std::move(now);
+            return settled;
+        },
+        milliseconds(3000));
+    picture->SaveBmp(Options().screenshots / (name + ".bmp"));
 }
 
 // The error box of a failure: the title, the error icon, one OK button, and `text`.
@@ -246,7 +259,7 @@ void ExpectNotice(const Installer& installer, Close close) {
     EXPECT_EQ(own.left, work.left + ((work.right - work.left) - (own.right - own.left)) / 2);
     EXPECT_EQ(own.top, work.top + ((work.bottom - work.top) - (own.bottom - own.top)) / 2);
 
-    Screenshot(notice, "notice");
+    Screenshot(installer, notice, "notice");
     close(notice);
 }
 
@@ -257,7 +270,7 @@ TEST(ProfileSelection, RewritesTheProfileChosenInTheFolderOfArgumentOne) {
 
     const HWND dialog = OpenFileDialog(installer);
     ASSERT_NE(dialog, nullptr) << "no file-open dialog";
-    Screenshot(dialog, "dialog");
+    Screenshot(installer, dialog, "dialog");
     // A bare name is looked for in the folder that the dialog shows.
     Choose(dialog, L"profile.xml");
 
@@ -331,7 +344,7 @@ TEST(ProfileSelection, UnwritableProfileGivesTheErrorBoxAtEachTryAndTheWindowSta
         if (attempt == 1 && !Options().screenshots.empty()) {
             const HWND box = WaitForBoxTitled(installer, kTitle);
             ASSERT_NE(box, nullptr);
-            Screenshot(box, "error");
+            Screenshot(installer, box, "error");
         }
         ExpectErrorBox(installer, kTitle, expected);
         ExpectWindowStays(installer);
