@@ -1,9 +1,9 @@
 // Times programs from their start to their first picture on screen: the moment when the screen
-// shows the window's logo area drawn (at least a quarter of its pixels not white) and the blank
-// area right of the "Credits :" heading white, as the first paint leaves them. The programs are
-// started in turn, `runs` times each, each run ended once its picture is seen.
-// Usage: startup_probe RUNS PROGRAM...   Prints each time, the median of each program, and the
-// ratio of each median to the first program's.
+// shows the window's logo drawn (at least a quarter of the pixels of a row through its middle not
+// white) and the blank area right of the "Credits :" heading white, as the first paint leaves
+// them. The programs are started in turn, `runs` times each, each run ended once its picture is
+// seen. Usage: startup_probe RUNS PROGRAM...   Prints each time, then for each program the
+// median and the fastest run, and the ratio of each median to the first program's.
 
 #include <windows.h>
 
@@ -18,9 +18,11 @@
 
 namespace {
 
-// Client areas at 96 DPI: the logo's picture, and the area right of the heading.
-constexpr RECT logoArea{0, 0, 168, 169};
-constexpr RECT blankArea{312, 0, 489, 21};
+// Rows of the client area at 96 DPI: through the middle of the logo's picture, and right of the
+// heading. Single rows keep each look at the screen short, so that the probe takes little of the
+// time that it measures.
+constexpr RECT logoRow{0, 84, 168, 85};
+constexpr RECT blankRow{312, 10, 489, 11};
 constexpr double timeoutSeconds = 10.0;
 
 double Now() {
@@ -87,9 +89,8 @@ int NonWhitePixels(HWND window, RECT area) {
 }
 
 bool FirstPictureShown(HWND window) {
-    constexpr int logoPixels = (logoArea.right - logoArea.left) * (logoArea.bottom - logoArea.top);
-    return NonWhitePixels(window, blankArea) == 0 &&
-           NonWhitePixels(window, logoArea) >= logoPixels / 4;
+    return NonWhitePixels(window, blankRow) == 0 &&
+           NonWhitePixels(window, logoRow) >= (logoRow.right - logoRow.left) / 4;
 }
 
 // Seconds from the start of `program` to its first picture, or nothing on a timeout.
@@ -159,11 +160,14 @@ int wmain(int argc, wchar_t** argv) {
             Sleep(300);
         }
     }
+    // The fastest run shows a program's own cost best when other work shares the machine.
     for (std::size_t i = 0; i < programs.size(); ++i) {
-        std::printf("median  %-28s %7.1f ms\n", Name(programs[i]).c_str(), Median(times[i]) * 1000);
+        std::printf("median  %-28s %7.1f ms   fastest %7.1f ms\n", Name(programs[i]).c_str(),
+                    Median(times[i]) * 1000,
+                    *std::min_element(times[i].begin(), times[i].end()) * 1000);
     }
     for (std::size_t i = 1; i < programs.size(); ++i) {
-        std::printf("ratio   %-28s %7.2f x the first\n", Name(programs[i]).c_str(),
+        std::printf("ratio   %-28s %7.2f x the first's median\n", Name(programs[i]).c_str(),
                     Median(times[i]) / Median(times[0]));
     }
     return 0;
