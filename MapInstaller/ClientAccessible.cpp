@@ -40,7 +40,8 @@ RECT OnScreen(HWND window, RECT rect) {
 
 // The parts are simple children, plain numbers under this object (get_accChild answers S_FALSE):
 // readers then ask this object about them. The button has a window of its own, but the platform's
-// object for it does not say everything everywhere, so it is described here too.
+// object for that window is not always a push button (Wine's says it is a client area), so it is
+// described here too.
 class ClientAccessibleObject final : public IAccessible {
   public:
     ClientAccessibleObject(const AccessibleContent& content,
