@@ -49,6 +49,10 @@ void DrawnLabel::Paint(HDC dc) const {
     DrawTextW(dc, Wide(caption_), static_cast<int>(caption_.size()), &rect, labelFormat);
 }
 
+RECT DrawnLabel::Area() const {
+    return ToRect(bounds_);
+}
+
 void DrawnLabel::Measure() {
     const WindowDc dc(parent_);
     const SelectedObject font(dc.Get(), font_);
@@ -66,35 +70,52 @@ void DrawnLabel::Invalidate() const {
     }
 }
 
-void PushButton::Create(HWND parent, int id, TextView caption, const Bounds& bounds, HFONT font) {
-    window_ = CreateWindowExW(
-        0, L"Button", Wide(Text(caption)), WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON, bounds.left,
-        bounds.top, bounds.width, bounds.height, parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+void PushButton::Place(HWND parent, const Bounds& bounds, HFONT font) {
+    parent_ = parent;
+    bounds_ = bounds;
+    font_ = font;
+    if (window_ != nullptr) {
+        SetWindowPos(window_, nullptr, bounds.left, bounds.top, bounds.width, bounds.height,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+}
+
+void PushButton::Show() {
+    if (window_ == nullptr) {
+        Create();
+    }
+    ShowWindow(window_, SW_SHOWNA);
+}
+
+void PushButton::Create() {
+    window_ = CreateWindowExW(0, L"Button", Wide(caption_), WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON,
+                              bounds_.left, bounds_.top, bounds_.width, bounds_.height, parent_,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)),
+                              GetModuleHandleW(nullptr), nullptr);
     if (window_ == nullptr) {
         RaiseLastSystemError();
     }
     SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     platformProcedure_ = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Procedure)));
-    SetFont(font);
-}
-
-void PushButton::SetBounds(const Bounds& bounds) {
-    SetWindowPos(window_, nullptr, bounds.left, bounds.top, bounds.width, bounds.height,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void PushButton::SetFont(HFONT font) {
-    SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-}
-
-void PushButton::Show() {
-    ShowWindow(window_, SW_SHOWNA);
+    SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
 }
 
 bool PushButton::CanFocus() const {
     return window_ != nullptr && IsWindowVisible(window_) && IsWindowEnabled(window_);
+}
+
+bool PushButton::Visible() const {
+    return window_ != nullptr && IsWindowVisible(window_);
+}
+
+bool PushButton::Focused() const {
+    return window_ != nullptr && GetFocus() == window_;
+}
+
+RECT PushButton::Area() const {
+    return ToRect(bounds_);
 }
 
 LRESULT CALLBACK PushButton::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

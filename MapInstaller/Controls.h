@@ -28,6 +28,11 @@ class DrawnLabel : public EventSource {
     void Show();
     void Paint(HDC dc) const;
 
+    TextView Caption() const { return caption_; }
+    bool Visible() const { return visible_; }
+    // The rectangle that the label occupies, in its parent's client coordinates.
+    RECT Area() const;
+
   private:
     void Measure();
     void Invalidate() const;
@@ -39,23 +44,37 @@ class DrawnLabel : public EventSource {
     Bounds bounds_;
 };
 
-// A standard push button. Its messages pass through the same guard as every window's of the
-// application before the platform's button code handles them.
+// A standard push button. Its platform window is made when it is first shown: the platform's
+// button code (the common controls library) then loads after the window's first paint, not
+// before it. Its messages pass through the same guard as every window's of the application
+// before the platform's button code handles them.
 class PushButton : public EventSource {
   public:
-    // Makes the platform window, hidden, with a tab stop.
-    void Create(HWND parent, int id, TextView caption, const Bounds& bounds, HFONT font);
-    void SetBounds(const Bounds& bounds);
-    void SetFont(HFONT font);
+    PushButton(int id, TextView caption) : id_(id), caption_(caption) {}
+
+    // Puts the button on `parent` at `bounds` in `font`; a button already shown moves there.
+    void Place(HWND parent, const Bounds& bounds, HFONT font);
+    // Makes the platform window, with a tab stop, if there is none yet, and shows it. Raises
+    // Error when the platform refuses the window.
     void Show();
     // Visible and enabled: Tab may give it the focus.
     bool CanFocus() const;
+    bool Visible() const;
+    bool Focused() const;
+    // In its parent's client coordinates.
+    RECT Area() const;
 
     HWND Handle() const { return window_; }
 
   private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void Create();
 
+    int id_;
+    Text caption_;
+    HWND parent_ = nullptr;
+    Bounds bounds_;
+    HFONT font_ = nullptr;
     // Owned by the parent window, destroyed with it.
     HWND window_ = nullptr;
     WNDPROC platformProcedure_ = nullptr;

@@ -7,6 +7,7 @@
 
 #include "text/Error.h"
 #include "text/WideText.h"
+#include "win32/ComFunctions.h"
 #include "win32/ComPtr.h"
 #include "win32/ModalScope.h"
 #include "win32/PlatformVersion.h"
@@ -69,8 +70,10 @@ std::optional<Text> FileOpenDialog::Execute(HWND owner) const {
         shell.Procedure<CreateItemFromParsingName>("SHCreateItemFromParsingName");
 
     ComPtr<IFileOpenDialog> dialog;
-    CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
-                     dialog.PutVoid());
+    if (const auto createInstance = Com().createInstance) {
+        createInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
+                       dialog.PutVoid());
+    }
     if (!dialog) {
         return std::nullopt;
     }

@@ -33,7 +33,6 @@ void LogoImage::Load(HDC dc) {
     }
     const Picture decoded =
         DecodeJpeg({static_cast<const std::uint8_t*>(bytes), SizeofResource(module, resource)});
-    const std::vector<std::uint8_t> rows = BitmapRows(decoded);
 
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -47,7 +46,7 @@ void LogoImage::Load(HDC dc) {
     if (!bitmap) {
         RaiseLastSystemError();
     }
-    std::memcpy(pixels, rows.data(), rows.size());
+    std::memcpy(pixels, decoded.rows.data(), decoded.rows.size());
     bitmap_ = std::move(bitmap);
     size_ = decoded.size;
 }

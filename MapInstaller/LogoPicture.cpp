@@ -54,14 +54,15 @@ bool Decode(std::span<const std::uint8_t> jpeg, jpeg_decompress_struct& info,
     jpeg_create_decompress(&info);
     jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
     jpeg_read_header(&info, TRUE);
-    // Always three components: a grey picture is widened to red, green and blue.
-    info.out_color_space = JCS_RGB;
+    // Always three components, in the bitmap's order: the same values as red, green and blue,
+    // without a pass to swap them. A grey picture is widened.
+    info.out_color_space = JCS_EXT_BGR;
     jpeg_start_decompress(&info);
     picture.size = {static_cast<int>(info.output_width), static_cast<int>(info.output_height)};
-    const std::size_t stride = static_cast<std::size_t>(info.output_width) * 3;
-    picture.rgb.resize(stride * info.output_height);
+    picture.stride = (static_cast<std::size_t>(info.output_width) * 3 + 3) / 4 * 4;
+    picture.rows.resize(picture.stride * info.output_height);
     while (info.output_scanline < info.output_height) {
-        JSAMPROW row = picture.rgb.data() + stride * info.output_scanline;
+        JSAMPROW row = picture.rows.data() + picture.stride * info.output_scanline;
         jpeg_read_scanlines(&info, &row, 1);
     }
     jpeg_finish_decompress(&info);
@@ -80,21 +81,4 @@ Picture DecodeJpeg(std::span<const std::uint8_t> jpeg) {
         throw Error(FromUtf8(errors.message));
     }
     return picture;
-}
-
-std::vector<std::uint8_t> BitmapRows(const Picture& picture) {
-    const std::size_t width = static_cast<std::size_t>(picture.size.width);
-    const std::size_t height = static_cast<std::size_t>(picture.size.height);
-    const std::size_t stride = (width * 3 + 3) / 4 * 4;
-    std::vector<std::uint8_t> rows(stride * height);
-    for (std::size_t y = 0; y < height; ++y) {
-        const std::uint8_t* from = picture.rgb.data() + y * width * 3;
-        std::uint8_t* to = rows.data() + y * stride;
-        for (std::size_t x = 0; x < width; ++x) {
-            to[3 * x] = from[3 * x + 2];
-            to[3 * x + 1] = from[3 * x + 1];
-            to[3 * x + 2] = from[3 * x];
-        }
-    }
-    return rows;
 }

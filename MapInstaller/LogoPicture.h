@@ -18,17 +18,15 @@ struct Size {
 // side truncated toward zero. Not centred: what the picture leaves of the control stays blank.
 Size LogoDrawSize(Size picture, Size control);
 
-// Decoded pixels, rows from the top, three bytes per pixel in the decoder's order (red, green,
-// blue).
+// Decoded pixels laid out as the rows of a top-down 24-bit device-independent bitmap: blue, green,
+// red, each row padded to a multiple of four bytes.
 struct Picture {
     Size size;
-    std::vector<std::uint8_t> rgb;
+    std::size_t stride = 0;
+    std::vector<std::uint8_t> rows;
 };
 
-// Decodes a JPEG at full size with the decoder's default settings. Raises Error with the
-// decoder's message when the data is not a JPEG it can read.
+// Decodes a JPEG at full size with the decoder's default settings, its colours written straight
+// in the bitmap's order. Raises Error with the decoder's message when the data is not a JPEG it
+// can read.
 Picture DecodeJpeg(std::span<const std::uint8_t> jpeg);
-
-// The pixels as the rows of a top-down 24-bit device-independent bitmap: blue, green, red, each
-// row padded to a multiple of four bytes.
-std::vector<std::uint8_t> BitmapRows(const Picture& picture);

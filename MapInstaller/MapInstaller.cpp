@@ -114,7 +114,7 @@ bool TForm1::DialogKey(const MSG& message) {
             return controlHasFocus;
         case VK_RETURN:
             if (KeyDown(VK_SHIFT) || KeyDown(VK_CONTROL) || KeyDown(VK_MENU) ||
-                GetFocus() != Button1.Handle()) {
+                !Button1.Focused()) {
                 return false;
             }
             SendMessageW(Button1.Handle(), BM_CLICK, 0, 0);
@@ -169,6 +169,11 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DPICHANGED:
             OnDpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
+        case WM_GETOBJECT:
+            if (const auto answer = accessibility_.Answer(wParam, lParam)) {
+                return *answer;
+            }
+            return DefWindowProcW(Handle(), message, wParam, lParam);
         case WM_CLOSE:
             // No question, no close handler: the main window's close ends the application.
             RequestTermination();
@@ -184,6 +189,39 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         default:
             return DefWindowProcW(Handle(), message, wParam, lParam);
+    }
+}
+
+HWND TForm1::AccessibleWindow() const noexcept {
+    return Handle();
+}
+
+TextView TForm1::AccessibleName() const noexcept {
+    return formCaption;
+}
+
+long TForm1::PartCount() const noexcept {
+    return button1Part;
+}
+
+AccessiblePart TForm1::Part(long id) const noexcept {
+    using Kind = AccessiblePart::Kind;
+    const auto label = [](const DrawnLabel& control) {
+        return AccessiblePart{Kind::staticText, control.Caption(), control.Visible(), false,
+                              control.Area()};
+    };
+    switch (id) {
+        case label1Part:
+            return label(Label1);
+        case label2Part:
+            return label(Label2);
+        case label3Part:
+            return label(Label3);
+        case label4Part:
+            return label(Label4);
+        default:
+            return {Kind::pushButton, button1Caption, Button1.Visible(), Button1.Focused(),
+                    Button1.Area()};
     }
 }
 
@@ -255,12 +293,7 @@ void TForm1::ApplyLayout() {
     Label2.Place(Handle(), layout_.label2, creditsFont.Get());
     Label3.Place(Handle(), layout_.label3, creditsFont.Get());
     Label4.Place(Handle(), layout_.label4, windowFont.Get());
-    if (Button1.Handle() == nullptr) {
-        Button1.Create(Handle(), button1Id, button1Caption, layout_.button1, windowFont.Get());
-    } else {
-        Button1.SetBounds(layout_.button1);
-        Button1.SetFont(windowFont.Get());
-    }
+    Button1.Place(Handle(), layout_.button1, windowFont.Get());
     windowFont_ = std::move(windowFont);
     creditsFont_ = std::move(creditsFont);
 }

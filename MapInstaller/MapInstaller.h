@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "MapInstaller/ClientAccessible.h"
 #include "MapInstaller/Controls.h"
 #include "MapInstaller/FormLayout.h"
 #include "MapInstaller/Logo.h"
@@ -18,7 +19,7 @@ constexpr int button1Id = 1;
 
 // The main window: platform class "TForm1", the maker's logo, the credits and the button that
 // starts the profile selection.
-class TForm1 : public EventSource, public MainWindow {
+class TForm1 : public EventSource, public MainWindow, private AccessibleContent {
   public:
     // Sets Form1 at once, then creates the platform window, hidden, with the built-in layout
     // scaled to the DPI of its monitor. Raises Error when the platform refuses the window or a
@@ -45,8 +46,21 @@ class TForm1 : public EventSource, public MainWindow {
     bool DialogKey(const MSG& message);
 
   private:
+    // The parts that screen readers are told of, in reading order.
+    enum AccessiblePartId : long {
+        label1Part = 1,
+        label2Part,
+        label3Part,
+        label4Part,
+        button1Part
+    };
+
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static bool OfferedKey(MainWindow& window, const MSG& message);
+    HWND AccessibleWindow() const noexcept override;
+    TextView AccessibleName() const noexcept override;
+    long PartCount() const noexcept override;
+    AccessiblePart Part(long id) const noexcept override;
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnPaint();
     void PaintContent(HDC dc, const RECT& dirty);
@@ -68,8 +82,10 @@ class TForm1 : public EventSource, public MainWindow {
     DrawnLabel Label2{label2Caption, false};
     DrawnLabel Label3{label3Caption, false};
     DrawnLabel Label4{label4Caption, false};
-    PushButton Button1;
+    PushButton Button1{button1Id, button1Caption};
 
+    // Before the controls go, so that a reader holding the object no longer reaches them.
+    ClientAccessibility accessibility_{*this};
     // Last, so that it goes first: the controls and fonts outlive the window that uses them.
     LinkedWindow window_;
 };

@@ -3,12 +3,11 @@
 #include <memory>
 #include <optional>
 
-#include <ole2.h>
-
 #include "app/ApplicationIdentity.h"
 #include "app/ApplicationTitle.h"
 #include "app/ErrorReporting.h"
 #include "text/WideText.h"
+#include "win32/ComFunctions.h"
 #include "win32/ModulePath.h"
 
 namespace {
@@ -16,10 +15,11 @@ namespace {
 // The thread initialised for OLE (drag and drop, the clipboard) for the life of the application.
 class OleInitialization {
   public:
-    OleInitialization() : initialised_(SUCCEEDED(OleInitialize(nullptr))) {}
+    OleInitialization()
+        : initialised_(Com().oleInitialize != nullptr && SUCCEEDED(Com().oleInitialize(nullptr))) {}
     ~OleInitialization() {
         if (initialised_) {
-            OleUninitialize();
+            Com().oleUninitialize();
         }
     }
     OleInitialization(const OleInitialization&) = delete;
@@ -32,10 +32,11 @@ class OleInitialization {
 // The thread in a single-threaded COM apartment, which the file-open dialog needs.
 class ComApartment {
   public:
-    ComApartment() : initialised_(SUCCEEDED(CoInitialize(nullptr))) {}
+    ComApartment()
+        : initialised_(Com().initialize != nullptr && SUCCEEDED(Com().initialize(nullptr))) {}
     ~ComApartment() {
         if (initialised_) {
-            CoUninitialize();
+            Com().uninitialize();
         }
     }
     ComApartment(const ComApartment&) = delete;

@@ -6,6 +6,8 @@
 
 #include <utility>
 
+#include "win32/ComFunctions.h"
+
 // Owns one reference to a COM interface and releases it once, in its destructor.
 template <typename Interface>
 class ComPtr {
@@ -49,11 +51,11 @@ class ComPtr {
 class CoTaskMemText {
   public:
     CoTaskMemText() = default;
-    ~CoTaskMemText() { CoTaskMemFree(text_); }
+    ~CoTaskMemText() { Free(text_); }
     CoTaskMemText(CoTaskMemText&& other) noexcept : text_(std::exchange(other.text_, nullptr)) {}
     CoTaskMemText& operator=(CoTaskMemText&& other) noexcept {
         if (this != &other) {
-            CoTaskMemFree(std::exchange(text_, std::exchange(other.text_, nullptr)));
+            Free(std::exchange(text_, std::exchange(other.text_, nullptr)));
         }
         return *this;
     }
@@ -64,10 +66,17 @@ class CoTaskMemText {
 
     // For the out-parameter of a call that hands over a new text; frees the current one.
     wchar_t** Put() {
-        CoTaskMemFree(std::exchange(text_, nullptr));
+        Free(std::exchange(text_, nullptr));
         return &text_;
     }
 
   private:
+    // A text exists only where ole32 gave it, so its free function is there too.
+    static void Free(wchar_t* text) {
+        if (text != nullptr) {
+            Com().taskMemFree(text);
+        }
+    }
+
     wchar_t* text_ = nullptr;
 };

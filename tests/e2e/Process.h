@@ -24,6 +24,7 @@ class Process {
     Process& operator=(Process&&) = default;
     ~Process();
 
+    HANDLE Handle() const { return process_.Get(); }
     DWORD Id() const { return id_; }
     DWORD ThreadId() const { return threadId_; }
     bool IsRunning() const;

@@ -27,6 +27,9 @@ class ScreenImage {
 
     // How many pixels inside `area` (clipped to the image) are not pure white.
     int CountNonWhite(const RECT& area) const;
+    bool SameAs(const ScreenImage& other) const {
+        return width_ == other.width_ && height_ == other.height_ && pixels_ == other.pixels_;
+    }
     // The smallest rectangle around the non-white pixels inside `area`, if there are any.
     std::optional<RECT> NonWhiteBounds(const RECT& area) const;
 

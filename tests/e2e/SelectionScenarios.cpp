@@ -94,17 +94,22 @@ std::wstring SystemText(DWORD code) {
     return text;
 }
 
-// Starts `program` (the installer of this run unless given) with the folder of profiles as the
-// launcher passes it, and waits until the reveal has shown Button1.
-Installer StartRevealed(const ScratchFolder& folder,
-                        const std::wstring& program = Options().installer) {
-    Installer installer = Installer::Start(program, FolderArguments(folder.Profiles()));
+// Starts `program` with `arguments` and waits until the reveal has shown Button1.
+Installer StartRevealedWith(const std::wstring& program, const std::wstring& arguments) {
+    Installer installer = Installer::Start(program, arguments);
     WaitUntil([&] { return installer.Button1Ready() || !installer.Proc().IsRunning(); },
               kRevealTimeout);
     if (!installer.Button1Ready()) {
         throw std::runtime_error("the installer showed no Button1 within the reveal's time");
     }
     return installer;
+}
+
+// Starts `program` (the installer of this run unless given) with the folder of profiles as the
+// launcher passes it, and waits until the reveal has shown Button1.
+Installer StartRevealed(const ScratchFolder& folder,
+                        const std::wstring& program = Options().installer) {
+    return StartRevealedWith(program, FolderArguments(folder.Profiles()));
 }
 
 // The file-open dialog's name box: an Edit (id 0x480) under Wine, an Edit inside a ComboBoxEx32
@@ -115,6 +120,15 @@ HWND FileNameBox(HWND dialog) {
     }
     const HWND combo = GetDlgItem(dialog, 0x47C);
     return combo != nullptr ? FindWindowExW(combo, nullptr, L"Edit", nullptr) : nullptr;
+}
+
+// The text of another process's edit box, asked with the message itself.
+std::wstring EditText(HWND edit) {
+    wchar_t text[MAX_PATH] = {};
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(edit, WM_GETTEXT, MAX_PATH, reinterpret_cast<LPARAM>(text), SMTO_BLOCK,
+                        5000, &copied);
+    return std::wstring(text, copied);
 }
 
 HWND WaitForFileDialog(const Installer& installer) {
@@ -180,13 +194,26 @@ BoxContent ReadBox(HWND box) {
     return content;
 }
 
-void Screenshot(HWND window, const std::string& name) {
+// A box as the user sees it once it is drawn: a box that has just appeared may not be painted
+// yet. Its program has painted it when it waits for input again, and the screen holds the picture
+// when two captures a moment apart agree.
+void Screenshot(const Installer& installer, HWND window, const std::string& name) {
     if (Options().screenshots.empty()) {
         return;
     }
+    WaitForInputIdle(installer.Proc().Handle(), 5000);
     RECT rect{};
     GetWindowRect(window, &rect);
-    ScreenImage::Capture(rect).SaveBmp(Options().screenshots / (name + ".bmp"));
+    std::optional<ScreenImage> picture;
+    WaitUntil(
+        [&] {
+            ScreenImage now = ScreenImage::Capture(rect);
+            const bool settled = picture && now.SameAs(*picture);
+            picture = std::move(now);
+            return settled;
+        },
+        milliseconds(3000));
+    picture->SaveBmp(Options().screenshots / (name + ".bmp"));
 }
 
 // The error box of a failure: the title, the error icon, one OK button, and `text`.
@@ -232,7 +259,7 @@ void ExpectNotice(const Installer& installer, Close close) {
     EXPECT_EQ(own.left, work.left + ((work.right - work.left) - (own.right - own.left)) / 2);
     EXPECT_EQ(own.top, work.top + ((work.bottom - work.top) - (own.bottom - own.top)) / 2);
 
-    Screenshot(notice, "notice");
+    Screenshot(installer, notice, "notice");
     close(notice);
 }
 
@@ -243,9 +270,27 @@ TEST(ProfileSelection, RewritesTheProfileChosenInTheFolderOfArgumentOne) {
 
     const HWND dialog = OpenFileDialog(installer);
     ASSERT_NE(dialog, nullptr) << "no file-open dialog";
-    Screenshot(dialog, "dialog");
+    Screenshot(installer, dialog, "dialog");
     // A bare name is looked for in the folder that the dialog shows.
     Choose(dialog, L"profile.xml");
+
+    EXPECT_EQ(installer.Proc().WaitForExit(kExitTimeout), std::optional<DWORD>(0));
+    EXPECT_EQ(ReadBytes(profile), kRewritten);
+}
+
+TEST(ProfileSelection, AFileAsArgumentOneIsReadyInTheDialogAndEnterPicksIt) {
+    ScratchFolder folder;
+    const fs::path profile = WriteProfile(folder);
+    const Installer installer =
+        StartRevealedWith(Options().installer, L"\"" + profile.wstring() + L"\"");
+
+    const HWND dialog = OpenFileDialog(installer);
+    ASSERT_NE(dialog, nullptr) << "no file-open dialog";
+    const HWND nameBox = FileNameBox(dialog);
+    EXPECT_EQ(EditText(nameBox), L"profile.xml");
+    // The name alone is looked for in the folder that the dialog shows: the rewrite of this very
+    // file says that the dialog opened in the file's folder.
+    PostKeyPress(nameBox, VK_RETURN);
 
     EXPECT_EQ(installer.Proc().WaitForExit(kExitTimeout), std::optional<DWORD>(0));
     EXPECT_EQ(ReadBytes(profile), kRewritten);
@@ -299,7 +344,7 @@ TEST(ProfileSelection, UnwritableProfileGivesTheErrorBoxAtEachTryAndTheWindowSta
         if (attempt == 1 && !Options().screenshots.empty()) {
             const HWND box = WaitForBoxTitled(installer, kTitle);
             ASSERT_NE(box, nullptr);
-            Screenshot(box, "error");
+            Screenshot(installer, box, "error");
         }
         ExpectErrorBox(installer, kTitle, expected);
         ExpectWindowStays(installer);

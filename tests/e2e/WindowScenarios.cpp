@@ -17,6 +17,7 @@
 #include "Layout.h"
 #include "LogoReference.h"
 #include "WindowQuery.h"
+#include "win32/Handles.h"
 
 namespace e2e {
 namespace {
@@ -129,7 +130,7 @@ TEST_F(NormalStart, WindowHasTheCaptionStylesAndClientSize) {
     EXPECT_EQ(client.cx, Expected().client.cx);
     EXPECT_EQ(client.cy, Expected().client.cy);
     // The window paints its own white where nothing is drawn: the bottom row, and the right
-    // column beside Button1 (the labels' text may reach it, in the fonts that Wine has).
+    // column beside Button1.
     const ScreenImage& image = Revealed();
     EXPECT_EQ(image.CountNonWhite({0, client.cy - 1, client.cx, client.cy}), 0);
     EXPECT_EQ(image.CountNonWhite({client.cx - 1, Area().button1.top, client.cx, client.cy}), 0);
@@ -238,7 +239,7 @@ TEST_F(NormalStart, AnnouncementIsTwoLinesFromItsFirstAppearance) {
 }
 
 // Fonts follow the DPI: ink heights of "Credits :" (16 pixels at 96 DPI, no descender) and of the
-// two-line announcement (the window font, 12 pixels at 96 DPI), whatever font Wine substitutes.
+// two-line announcement (the window font, 12 pixels at 96 DPI).
 TEST_F(NormalStart, LabelFontsAreScaledToTheDpi) {
     const int dpi = Options().dpi;
     const auto heightOf = [&](const RECT& area) {
@@ -251,6 +252,53 @@ TEST_F(NormalStart, LabelFontsAreScaledToTheDpi) {
     const LONG announcement = heightOf(Area().label4);
     EXPECT_GE(announcement, MulDiv(22, dpi, 96));
     EXPECT_LE(announcement, MulDiv(32, dpi, 96));
+}
+
+// The labels' captions and fonts, written out from the window's description: each line must end
+// inside the client area, as it does on Windows.
+struct LabelText {
+    const char* name;
+    LONG left;       // at 96 DPI
+    int fontHeight;  // at 96 DPI
+    const wchar_t* caption;
+};
+constexpr LabelText kLabels[] = {
+    {"Label1", 192, 16, L"Credits :"},
+    {"Label2", 192, 16, L"Map : Gaspard Milon (CN : VQ)"},
+    {"Label3", 192, 16, L"Installer : No\u00e9mie Castel (CN : RT3)"},
+    {"Label4", 192, 12,
+     L"La carte va maintenant \u00eatre appliqu\u00e9e \u00e0 votre profil LX\r\n"
+     L"    The map will now be applied to your LX profile"},
+};
+
+// The width of `caption` as a label measures it, in "Segoe UI" of `height` pixels: this process
+// runs in the same prefix, so it gets the font that the installer gets.
+LONG MeasuredWidth(const wchar_t* caption, int height) {
+    const Font font(CreateFontW(-height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI"));
+    const WindowDc screen(nullptr);
+    const SelectedObject selected(screen.Get(), font.Get());
+    RECT rect{0, 0, 0, 0};
+    DrawTextW(screen.Get(), caption, -1, &rect,
+              DT_LEFT | DT_TOP | DT_NOPREFIX | DT_EXPANDTABS | DT_CALCRECT);
+    return rect.right - rect.left;
+}
+
+// A line cut at the window's edge leaves ink in its last columns; the measured text says by how
+// much each label stays inside.
+TEST_F(NormalStart, NoLabelReachesPastTheClientArea) {
+    const int dpi = Options().dpi;
+    const LONG width = Expected().client.cx;
+    const LONG lastColumns = width - MulDiv(2, dpi, 96);
+    EXPECT_EQ(Revealed().CountNonWhite({lastColumns, 0, width, Area().button1.top}), 0)
+        << "ink in the last columns of the client area: a label is cut";
+    for (const LabelText& label : kLabels) {
+        const LONG right = MulDiv(label.left, dpi, 96) +
+                           MeasuredWidth(label.caption, MulDiv(label.fontHeight, dpi, 96));
+        EXPECT_LE(right, width) << label.name << " ends past the client area";
+        std::printf("%s ends at %ld of %ld\n", label.name, right, width);
+    }
 }
 
 TEST_F(NormalStart, Button1IsTheOnlyChildWindowAndSitsInItsPlace) {
@@ -410,12 +458,10 @@ TEST_F(MaximisedStart, OpensMaximisedWithTheControlsAtTheTopLeft) {
     const RECT place = RectInClient(Running().Button1(), window);
     EXPECT_EQ(place.left, expected.button1.left);
     EXPECT_EQ(place.top, expected.button1.top);
-    // The larger client area is white below the layout and right of Button1. (Right of the
-    // labels, their text may run on past the normal client width in the fonts that Wine has.)
+    // The larger client area is white below the layout and right of its normal width.
     const ScreenImage image = Running().CaptureClient();
     EXPECT_EQ(image.CountNonWhite({0, expected.client.cy, client.cx, client.cy}), 0);
-    EXPECT_EQ(image.CountNonWhite({expected.client.cx, expected.button1.top, client.cx, client.cy}),
-              0);
+    EXPECT_EQ(image.CountNonWhite({expected.client.cx, 0, client.cx, client.cy}), 0);
 }
 
 TEST_F(MaximisedStart, TabThenEnterOpensTheFileDialog) {

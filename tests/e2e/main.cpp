@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <objbase.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,6 +15,8 @@ int wmain(int argc, wchar_t** argv) {
     // Screen coordinates in physical pixels on Windows too; Wine already works so and refuses the
     // call, which does not matter here.
     SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    // A reader's requests to another process go through COM, from a single-threaded apartment.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     testing::InitGoogleTest(&argc, argv);
     try {
         e2e::SetOptions(e2e::ParseDriverOptions(argc, argv));

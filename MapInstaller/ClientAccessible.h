@@ -1,0 +1,62 @@
+#pragma once
+
+// The window's client area as screen readers see it: an accessible object (MSAA) whose children
+// are the parts that the window draws itself, with no window of their own for the platform to
+// describe.
+
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+
+#include "text/Text.h"
+#include "win32/ComPtr.h"
+
+struct AccessiblePart {
+    enum class Kind { staticText, pushButton };
+
+    Kind kind;
+    TextView name;
+    bool visible;
+    bool focused;
+    // In the window's client coordinates.
+    RECT bounds;
+};
+
+// What the window tells its accessible object. Asked at every request of a reader, so the answer
+// is always the window's present state; none of it may raise, as the requests come through COM.
+class AccessibleContent {
+  public:
+    virtual HWND AccessibleWindow() const noexcept = 0;
+    virtual TextView AccessibleName() const noexcept = 0;
+    virtual long PartCount() const noexcept = 0;
+    // The parts are numbered from 1, in reading order.
+    virtual AccessiblePart Part(long id) const noexcept = 0;
+
+  protected:
+    ~AccessibleContent() = default;
+};
+
+struct AccessibilityFunctions;
+class ClientAccessibleObject;
+
+// Owns the client area's accessible object for the life of the window. A reader may keep the
+// object longer: once the window is gone, the object answers every request with an error.
+class ClientAccessibility {
+  public:
+    explicit ClientAccessibility(const AccessibleContent& content);
+    ~ClientAccessibility();
+    ClientAccessibility(const ClientAccessibility&) = delete;
+    ClientAccessibility& operator=(const ClientAccessibility&) = delete;
+
+    // The answer to WM_GETOBJECT when it asks for the client area; nothing for another object or
+    // when the platform's accessibility library is missing, for the default handling to answer.
+    std::optional<LRESULT> Answer(WPARAM flags, LPARAM objectId);
+    // Tells readers that part `id` has just appeared on screen.
+    void AnnounceShown(long id) const;
+
+  private:
+    const AccessibleContent& content_;
+    std::unique_ptr<AccessibilityFunctions> functions_;
+    ComPtr<ClientAccessibleObject> object_;
+};
