@@ -23,18 +23,41 @@ struct AccessiblePart {
     RECT bounds;
 };
 
-// What the window tells its accessible object. Asked at every request of a reader, so the answer
-// is always the window's present state; none of it may raise, as the requests come through COM.
+// What the window tells its accessible object: its platform window, its name, how many parts it
+// has, and a description of each part that is asked at every request of a reader, so that the
+// answer is always the window's present state. None of it may raise, as the requests come
+// through COM. The window fills it in once its platform window exists.
 class AccessibleContent {
   public:
-    virtual HWND AccessibleWindow() const noexcept = 0;
-    virtual TextView AccessibleName() const noexcept = 0;
-    virtual long PartCount() const noexcept = 0;
+    using PartDescription = AccessiblePart (*)(const AccessibleContent& content, long id) noexcept;
+
+    HWND AccessibleWindow() const noexcept { return window_; }
+    TextView AccessibleName() const noexcept { return name_; }
+    long PartCount() const noexcept { return partCount_; }
     // The parts are numbered from 1, in reading order.
-    virtual AccessiblePart Part(long id) const noexcept = 0;
+    AccessiblePart Part(long id) const noexcept {
+        return describePart_ != nullptr ? describePart_(*this, id) : AccessiblePart{};
+    }
 
   protected:
+    AccessibleContent() = default;
     ~AccessibleContent() = default;
+    AccessibleContent(const AccessibleContent&) = delete;
+    AccessibleContent& operator=(const AccessibleContent&) = delete;
+
+    void DescribeAccessibly(HWND window, TextView name, long partCount,
+                            PartDescription describePart) noexcept {
+        window_ = window;
+        name_ = name;
+        partCount_ = partCount;
+        describePart_ = describePart;
+    }
+
+  private:
+    HWND window_ = nullptr;
+    TextView name_;
+    long partCount_ = 0;
+    PartDescription describePart_ = nullptr;
 };
 
 struct AccessibilityFunctions;

@@ -71,6 +71,7 @@ TForm1::TForm1() {
     SizeToClient();
     SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(ApplicationIcon()));
     Attach(Handle(), &OfferedKey);
+    DescribeAccessibly(Handle(), formCaption, button1Part, &DescribePart);
 }
 
 TForm1::~TForm1() {
@@ -192,19 +193,8 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-HWND TForm1::AccessibleWindow() const noexcept {
-    return Handle();
-}
-
-TextView TForm1::AccessibleName() const noexcept {
-    return formCaption;
-}
-
-long TForm1::PartCount() const noexcept {
-    return button1Part;
-}
-
-AccessiblePart TForm1::Part(long id) const noexcept {
+AccessiblePart TForm1::DescribePart(const AccessibleContent& content, long id) noexcept {
+    const auto& form = static_cast<const TForm1&>(content);
     using Kind = AccessiblePart::Kind;
     const auto label = [](const DrawnLabel& control) {
         return AccessiblePart{Kind::staticText, control.Caption(), control.Visible(), false,
@@ -212,16 +202,16 @@ AccessiblePart TForm1::Part(long id) const noexcept {
     };
     switch (id) {
         case label1Part:
-            return label(Label1);
+            return label(form.Label1);
         case label2Part:
-            return label(Label2);
+            return label(form.Label2);
         case label3Part:
-            return label(Label3);
+            return label(form.Label3);
         case label4Part:
-            return label(Label4);
+            return label(form.Label4);
         default:
-            return {Kind::pushButton, button1Caption, Button1.Visible(), Button1.Focused(),
-                    Button1.Area()};
+            return {Kind::pushButton, button1Caption, form.Button1.Visible(),
+                    form.Button1.Focused(), form.Button1.Area()};
     }
 }
 

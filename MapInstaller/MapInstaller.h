@@ -57,10 +57,7 @@ class TForm1 : public EventSource, public MainWindow, private AccessibleContent 
 
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static bool OfferedKey(MainWindow& window, const MSG& message);
-    HWND AccessibleWindow() const noexcept override;
-    TextView AccessibleName() const noexcept override;
-    long PartCount() const noexcept override;
-    AccessiblePart Part(long id) const noexcept override;
+    static AccessiblePart DescribePart(const AccessibleContent& content, long id) noexcept;
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnPaint();
     void PaintContent(HDC dc, const RECT& dirty);
