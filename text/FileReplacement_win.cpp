@@ -57,18 +57,11 @@ Text FinalPath(HANDLE file, const Text& fullPath) {
     if (function == nullptr) {
         return fullPath;
     }
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length = function(file, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0) {
-            return fullPath;
-        }
-        if (length < buffer.size()) {
-            return Text(reinterpret_cast<const char16_t*>(buffer.data()), length);
-        }
-        buffer.resize(length);
-    }
+    const Text final = GrowingWideText([&](wchar_t* buffer, std::size_t size) {
+        return function(file, buffer, static_cast<DWORD>(size),
+                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    });
+    return final.empty() ? fullPath : final;
 }
 
 // A short name that no file of the folder is likely to have; names are tried until one is free.

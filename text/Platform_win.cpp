@@ -21,18 +21,10 @@ static_assert(unitPiece * 3 <= std::size_t{INT_MAX} && bytePiece <= std::size_t{
 
 Text FullPath(TextView path) {
     const Text input(path);
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetFullPathNameW(Wide(input), static_cast<DWORD>(buffer.size()),
-                                              buffer.data(), nullptr);
-        if (length == 0) {
-            return input;
-        }
-        if (length < buffer.size()) {
-            return Text(reinterpret_cast<const char16_t*>(buffer.data()), length);
-        }
-        buffer.resize(length);
-    }
+    const Text full = GrowingWideText([&](wchar_t* buffer, std::size_t size) {
+        return GetFullPathNameW(Wide(input), static_cast<DWORD>(size), buffer, nullptr);
+    });
+    return full.empty() ? input : full;
 }
 
 Text SystemErrorText(ErrorCode code) {
