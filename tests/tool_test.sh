@@ -254,10 +254,15 @@ expect 0 "$@" "$tool" "$(arg_path "$work/big-new.xml")"
 saving_pid() {
   for _ in $(seq 3000); do
     if $windows; then
-      # Wine starts the program as a process of its own, whose arguments are its command line.
+      # The 64-bit Wine starts the program as a process of its own, whose arguments are its
+      # command line; the 32-bit one becomes the program in the process that was started.
       if ls -A | grep -q '^~talvor-'; then
-        ps -eo pid=,args= | profile=$(arg_path "$d/p.xml") started=$1 awk \
-          'index($0, ENVIRON["profile"]) && $1 != ENVIRON["started"] && !/start\.exe/ { print $1; exit }'
+        ps -eo pid=,args= | profile=$(arg_path "$d/p.xml") started=$1 awk '
+          index($0, ENVIRON["profile"]) && !/start\.exe/ {
+            if ($1 != ENVIRON["started"]) { print $1; found = 1; exit }
+            own = $1
+          }
+          END { if (!found && own != "") print own }'
         return
       fi
     elif ls -l "/proc/$1/fd" 2>/dev/null | grep -q -e "$d/#" -e "$d/\.talvor-"; then
