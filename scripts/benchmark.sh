@@ -36,19 +36,7 @@ usual() {
   }'
 }
 
-# repeat COUNT FORMAT: the bytes of the printf FORMAT, COUNT times, made by doubling.
-repeat() {
-  printf "$2" >"$work/unit"
-  : >"$work/repeated"
-  n=$1
-  while [ "$n" -gt 0 ]; do
-    [ $((n % 2)) -eq 0 ] || cat "$work/unit" >>"$work/repeated"
-    cat "$work/unit" "$work/unit" >"$work/double"
-    mv "$work/double" "$work/unit"
-    n=$((n / 2))
-  done
-  cat "$work/repeated"
-}
+. scripts/repeat-bytes.sh
 
 # shape NAME: writes the profile of that shape to $work/in.
 shape() {

@@ -9,19 +9,7 @@ base=/dev/shm
 work=$(mktemp -d "$base/talvor-memory.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# repeat COUNT FORMAT: the bytes of the printf FORMAT, COUNT times, made by doubling.
-repeat() {
-  printf "$2" >"$work/unit"
-  : >"$work/repeated"
-  n=$1
-  while [ "$n" -gt 0 ]; do
-    [ $((n % 2)) -eq 0 ] || cat "$work/unit" >>"$work/repeated"
-    cat "$work/unit" "$work/unit" >"$work/double"
-    mv "$work/double" "$work/unit"
-    n=$((n / 2))
-  done
-  cat "$work/repeated"
-}
+. "$(dirname "$0")/../scripts/repeat-bytes.sh"
 
 failed=0
 # check NAME: rewrites $work/p.xml and compares the tool's peak memory with the bound.

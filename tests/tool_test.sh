@@ -137,16 +137,22 @@ end_row() {
   rm -rf "$d"
 }
 
-# row NAME WHERE EXIT SETUP TEST
-row() {
+# begin_row NAME WHERE PROFILE: a fresh row folder holding PROFILE as p.xml, or false, once it has
+# said why, when the row does not apply here.
+begin_row() {
   reason=$(skip_reason "$2")
   if [ -n "$reason" ]; then
     echo "skip: $1: $reason"
-    return
+    return 1
   fi
   mkdir "$d"
   cd "$d"
-  cp "$work/row-old.xml" p.xml
+  cp "$3" p.xml
+}
+
+# row NAME WHERE EXIT SETUP TEST
+row() {
+  begin_row "$1" "$2" "$work/row-old.xml" || return 0
   arg=$(arg_path "$d/p.xml")
   if ! eval "$4"; then
     echo "FAIL: $1: setup" >&2
@@ -275,14 +281,7 @@ saving_pid() {
 
 # interrupted NAME WHERE SIGNAL EXIT [WRAPPER]
 interrupted() {
-  reason=$(skip_reason "$2")
-  if [ -n "$reason" ]; then
-    echo "skip: $1: $reason"
-    return
-  fi
-  mkdir "$d"
-  cd "$d"
-  cp "$work/big-old.xml" p.xml
+  begin_row "$1" "$2" "$work/big-old.xml" || return 0
   # A background job of a script starts with Ctrl-C ignored; the tool must see it.
   eval "exec env --default-signal=$3 ${5:-} $runner \"\$tool\" \"\$(arg_path \"\$d/p.xml\")\"" \
     >"$work/out" 2>"$work/err" &
