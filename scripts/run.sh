@@ -23,16 +23,19 @@ prefix=$run/wineprefix
 if [ -n "${DISPLAY:-}" ]; then
   scripts/wine-run "$prefix" "$installer" "$folder"
 else
-  display=""
-  for n in $(seq 70 89); do
-    if [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
-  done
-  Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb=$!
-  trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null; kill "$xvfb" 2>/dev/null || true' EXIT
-  export DISPLAY=":$display"
-  sleep 1
-  scripts/wine-run "$prefix" "$installer" "$folder" &
+  . scripts/wine-host.sh
+  installer_pid=""
+  cleanup() {
+    [ -z "$installer_pid" ] || kill "$installer_pid" 2>/dev/null || true
+    wine_server_stop "$prefix"
+    wine_display_stop
+  }
+  trap cleanup EXIT
+  trap 'exit 130' INT TERM
+  wine_display_start
+  # The whole session is bounded: a window that never appears or never takes the keys ends the run
+  # with a message, never a hang.
+  TALVOR_WINE_TIMEOUT=180 scripts/wine-run "$prefix" "$installer" "$folder" &
   installer_pid=$!
 
   # wait_window NAME SECONDS: the id of the first window whose name is NAME.
@@ -41,20 +44,23 @@ else
       id=$(xdotool search --name "^$1\$" 2>/dev/null | head -n 1) && [ -n "$id" ] && { echo "$id"; return; }
       sleep 0.1
     done
-    echo "run: no window named '$1' appeared" >&2
+    echo "run: no window named '$1' appeared within $2 s" >&2
     return 1
   }
-  window=$(wait_window "Le Talvor Map Installer" 30)
+  # The first start makes the Wine prefix (some 10 s; 40 s where 32-bit programs are emulated).
+  window=$(wait_window "Le Talvor Map Installer" 120)
   sleep 11  # the credits reveal takes ten seconds
   import -window "$window" "$run/screenshots/1-window.png"
-  xdotool windowfocus --sync "$window" key Tab key Return
+  bounded 20 "run: Tab and Enter to the window" xdotool windowfocus --sync "$window" key Tab key Return
   dialog=$(wait_window "Open" 15)
   sleep 1
   import -window "$dialog" "$run/screenshots/2-dialog.png"
-  xdotool windowfocus --sync "$dialog" type "Camille.xml"
+  bounded 20 "run: Camille.xml typed into the dialog" \
+    xdotool windowfocus --sync "$dialog" type "Camille.xml"
   xdotool key Return
   code=0
   wait "$installer_pid" || code=$?
+  installer_pid=""
   echo "run: the installer ended with exit code $code; screenshots in build/run/screenshots"
 fi
 

@@ -20,7 +20,7 @@ packages="
   fonts-dejavu-core fonts-liberation2
   dpkg-dev debian-archive-keyring
   libxml2-utils osslsigncode openssl
-  time procps
+  time procps util-linux coreutils
 "
 
 missing=""
@@ -33,4 +33,31 @@ if [ -n "$missing" ] || [ -n "${force_update:-}" ]; then
   apt-get update -q
   # shellcheck disable=SC2086
   [ -z "$missing" ] || apt-get install -y -q --no-install-recommends $missing
+fi
+
+# qemu-user's i386 emulator runs Wine's 32-bit loader on hosts whose kernel runs no 32-bit x86
+# program (scripts/wine-run), and the tests take that path on every host. Debian 12's qemu 7.2
+# takes a minute for each Wine process; version 10 comes from bookworm-backports, downloaded
+# through a source list of our own (apt checks it against the archive's signed index) and
+# installed as a file, so that the machine's apt configuration stays as it is. It depends on
+# nothing; the binfmt rules that it recommends are left out: wine-run registers its own in a
+# namespace.
+qemu_version=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
+if ! dpkg --compare-versions "${qemu_version:-0}" ge 1:10; then
+  here=$(cd "$(dirname "$0")" && pwd)
+  apt_state=$(mktemp -d)
+  trap 'rm -rf "$apt_state"' EXIT
+  mkdir -p "$apt_state/lists/partial" "$apt_state/cache" "$apt_state/parts" "$apt_state/debs"
+  set -- \
+    -c "$here/apt-sources/no-update-hooks.conf" \
+    -o "Dir::Etc::SourceList=$here/apt-sources/debian-backports.sources" \
+    -o "Dir::Etc::SourceParts=$apt_state/parts" \
+    -o "Dir::State::Lists=$apt_state/lists" \
+    -o "Dir::Cache=$apt_state/cache"
+  apt-get -q "$@" update
+  # As root, apt fetches as the user _apt and warns that it downloads unsandboxed when _apt cannot
+  # write to the folder; that warning is harmless.
+  (cd "$apt_state/debs" && apt-get -q "$@" download qemu-user)
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+    "$apt_state"/debs/qemu-user_*.deb
 fi

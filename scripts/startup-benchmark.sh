@@ -14,36 +14,18 @@ cmake --build --preset windows --target Talvor_Skarnel_Installer minimal_window 
   >/dev/null
 
 prefix=$(pwd)/build/bench/wineprefix
-work=$(mktemp -d)
-# Xvfb picks a free display number itself and writes it to fd 3 once it accepts connections.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
+. scripts/wine-host.sh
 cleanup() {
-  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-  kill "$xvfb" 2>/dev/null || true
-  wait "$xvfb" 2>/dev/null || true
-  rm -rf "$work"
+  wine_server_stop "$prefix"
+  wine_display_stop
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-tries=0
-until grep -q '[0-9]' "$work/display" 2>/dev/null; do
-  if ! kill -0 "$xvfb" 2>/dev/null || [ "$tries" -ge 200 ]; then
-    cat "$work/xvfb.log" >&2
-    echo "startup-benchmark: Xvfb did not start" >&2
-    exit 1
-  fi
-  tries=$((tries + 1))
-  sleep 0.05
-done
-export DISPLAY=":$(tr -d '\n' <"$work/display")"
+wine_display_start
 
 # The prefix of the window tests at 96 DPI, with one persistent server for every start.
 sh tests/e2e/prepare-prefix.sh scripts/wine-run "$prefix" 96 >/dev/null 2>&1
-WINEPREFIX=$prefix wineserver -w
-WINEPREFIX=$prefix wineserver -p
-# The first program brings up the server's services, which keep its output open.
-scripts/wine-run "$prefix" cmd /c exit 0 >/dev/null 2>&1
+wine_server_start scripts/wine-run "$prefix"
 
 windows_path() { printf 'Z:%s' "$(pwd)/$1" | tr / '\\'; }
 scripts/wine-run "$prefix" build/windows/bench/startup_probe.exe "$runs" \

@@ -34,38 +34,33 @@ if ! build/sanitize/tests/fuzz/profile_fuzzer -max_total_time="${TALVOR_FUZZ_SEC
 fi
 tail -n 8 build/sanitize/fuzz.log
 
-# One virtual display, and one persistent Wine server per Windows build for the whole run.
-display=""
-for n in $(seq 90 120); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
-done
-[ -n "$display" ] || { echo "test: no free X display number" >&2; exit 1; }
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
+# One virtual display, and one persistent Wine server per Windows build for the whole run. Every
+# step is bounded, and the display and the servers end with the run, however it ends.
+. scripts/wine-host.sh
+TALVOR_WINE_I386=$(scripts/wine-run --host)
+export TALVOR_WINE_I386
+echo "test: 32-bit Windows programs start $TALVOR_WINE_I386 on this host"
 prefixes="$(pwd)/build/windows/wineprefix $(pwd)/build/windows64/wineprefix"
 cleanup() {
-  for prefix in $prefixes; do
-    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-  done
-  kill "$xvfb" 2>/dev/null || true
+  for prefix in $prefixes; do wine_server_stop "$prefix"; done
+  wine_display_stop
 }
 trap cleanup EXIT
-export DISPLAY=":$display"
-for _ in $(seq 50); do
-  xdpyinfo >/dev/null 2>&1 && break
-  sleep 0.1
-done
-for prefix in $prefixes; do
-  # The prefix is made (or found) first; its short-lived server ends before the persistent one
-  # starts.
-  scripts/wine-run "$prefix" cmd /c exit 0 >/dev/null 2>&1 || true
-  WINEPREFIX=$prefix wineserver -w
-  WINEPREFIX=$prefix wineserver -p
-  # A first program brings up the new server's services; tests started in parallel before they
-  # are up were seen to hang in Wine.
-  scripts/wine-run "$prefix" cmd /c exit 0 >/dev/null 2>&1
-done
+trap 'exit 130' INT TERM
+wine_display_start
+for prefix in $prefixes; do wine_server_start scripts/wine-run "$prefix"; done
+
 ctest --preset windows
 ctest --preset windows64
+
+# The emulated path of hosts without 32-bit programs, taken here too: the tool and a start of the
+# window at 144 DPI, with its reveal's timings.
+if [ "$TALVOR_WINE_I386" = native ]; then
+  if reason=$(TALVOR_WINE_I386="" TALVOR_WINE_EMULATE=1 scripts/wine-run --host 2>&1); then
+    TALVOR_WINE_I386=emulated ctest --preset windows -R '^(tool_test|e2e_window_144)$'
+  else
+    echo "test: the emulated path cannot be taken on this host: $reason"
+  fi
+fi
 
 echo "test: all passed"

@@ -8,27 +8,8 @@ if [ -n "${DISPLAY:-}" ]; then
   exec "$@"
 fi
 
-work=$(mktemp -d)
-# Xvfb picks a free display number itself and writes it to fd 3 once it accepts connections.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-stop() {
-  kill "$xvfb" 2>/dev/null
-  wait "$xvfb" 2>/dev/null
-  rm -rf "$work"
-}
-trap stop EXIT
+. "$(dirname "$0")/../../scripts/wine-host.sh"
+trap wine_display_stop EXIT
 trap 'exit 130' INT TERM
-
-tries=0
-until grep -q '[0-9]' "$work/display" 2>/dev/null; do
-  if ! kill -0 "$xvfb" 2>/dev/null || [ "$tries" -ge 200 ]; then
-    cat "$work/xvfb.log" >&2
-    echo "with-display.sh: Xvfb did not start" >&2
-    exit 1
-  fi
-  tries=$((tries + 1))
-  sleep 0.05
-done
-
-DISPLAY=":$(tr -d '\n' <"$work/display")" "$@"
+wine_display_start || exit 1
+"$@"
