@@ -1,5 +1,7 @@
 #include "DriverOptions.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <stdexcept>
 #include <string_view>
@@ -46,6 +48,11 @@ DriverOptions ParseDriverOptions(int argc, wchar_t** argv) {
     }
     if (options.installer.empty()) {
         throw std::invalid_argument("--installer=PATH is required");
+    }
+    wchar_t loader[16] = {};
+    if (GetEnvironmentVariableW(L"TALVOR_WINE_I386", loader, 16) > 0 &&
+        std::wstring_view(loader) == L"emulated") {
+        options.startAllowance = 8.0;
     }
     return options;
 }

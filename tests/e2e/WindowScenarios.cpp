@@ -382,7 +382,9 @@ TEST_F(MinimisedStart, RevealRunsWhileMinimised) {
     const double shown = SecondsSince(Started(), Clock::now());
     EXPECT_TRUE(IsIconic(window));
     EXPECT_GE(shown, 10.0 - kEarly);
-    EXPECT_LE(shown, 10.0 + 4.0) << "the reveal should start when the process does";
+    EXPECT_LE(shown, 10.0 + Options().startAllowance)
+        << "the reveal should start when the process does";
+    std::printf("minimised, Button1 was shown %.2f s after the process was started\n", shown);
 }
 
 TEST_F(MinimisedStart, RestoredWindowShowsTheRevealedControls) {
