@@ -94,6 +94,19 @@ int Run(const std::vector<Text>& arguments) {
     return failed;
 }
 
+// A write to an output that failed (a full disk, a closed pipe) fails the run, whatever the
+// profile's fate was: the caller would otherwise take a lost report for a good one.
+int WithOutputsChecked(int code) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        Fail(FileWriteError().Message());
+        code = failed;
+    }
+    if (std::fflush(stderr) != 0 || std::ferror(stderr) != 0) {
+        code = failed;
+    }
+    return code;
+}
+
 }  // namespace
 
 #ifdef _WIN32
@@ -105,7 +118,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) {
         arguments.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));
     }
-    return Run(arguments);
+    return WithOutputsChecked(Run(arguments));
 }
 #else
 int main(int argc, char** argv) {
@@ -113,6 +126,6 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         arguments.push_back(NameFromBytes(argv[i]));
     }
-    return Run(arguments);
+    return WithOutputsChecked(Run(arguments));
 }
 #endif

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -72,6 +73,69 @@ TEST(SafeSave, SecondNameKeepsSharingTheContent) {
     EXPECT_TRUE(Rewritten(folder / "p.xml"));
     EXPECT_TRUE(fs::equivalent(folder / "p.xml", folder / "other.xml"));
     EXPECT_EQ(folder.Names(), (std::set<std::string>{"other.xml", "p.xml"}));
+}
+
+// Another program's change between the load and the save is never lost: the save writes
+// nothing and says why, whichever way the file would have been saved.
+TEST(SafeSave, ChangeByAnotherProgramAfterTheLoadIsKept) {
+    const std::string theirs = profile + "<their-line/>\r\n";
+    const struct {
+        const char* what;
+        std::function<void(const fs::path&)> change;
+        std::string kept;  // the file's bytes afterwards, "" for no file
+    } changes[] = {
+        {"a line appended", [&](const fs::path& p) { WriteBytes(p, theirs); }, theirs},
+        // Told by its time of change, which a write within the same tick of the file system's
+        // clock would not move: the tick is set apart here.
+        {"the same size, written again",
+         [](const fs::path& p) {
+             std::string bytes = profile;
+             bytes[1] = 'L';
+             const auto loaded = fs::last_write_time(p);
+             WriteBytes(p, bytes);
+             fs::last_write_time(p, loaded + std::chrono::seconds(2));
+         },
+         "<Lx>" + profile.substr(4)},
+        {"replaced by another file",
+         [&](const fs::path& p) {
+             WriteBytes(p.string() + ".new", theirs);
+             fs::rename(p.string() + ".new", p);
+         },
+         theirs},
+        {"removed", [](const fs::path& p) { fs::remove(p); }, ""},
+    };
+    for (const bool inPlace : {false, true}) {
+        for (const auto& change : changes) {
+            SCOPED_TRACE(std::string(change.what) + (inPlace ? ", written in place" : ""));
+            TempFolder folder;
+            const fs::path target = folder / "p.xml";
+            WriteBytes(target, profile);
+            if (inPlace) {
+                fs::create_hard_link(target, folder / "other.xml");
+            }
+            LineList list;
+            list.LoadFile(AsText(target));
+            RewriteProfile(list);
+            change.change(target);
+            try {
+                list.SaveFile(AsText(target));
+                ADD_FAILURE() << "saved over the change";
+            } catch (const FileCreateError& error) {
+                EXPECT_EQ(error.Message(), u"Impossible de créer le fichier \"" + AsText(target) +
+                                               u"\". Le fichier a été modifié par un autre "
+                                               u"programme pendant sa réécriture ; réessayez");
+            }
+            EXPECT_EQ(fs::exists(target) ? ReadBytes(target) : "", change.kept);
+            std::set<std::string> names = {"p.xml"};
+            if (inPlace) {
+                names.insert("other.xml");
+            }
+            if (change.kept.empty()) {
+                names.erase("p.xml");
+            }
+            EXPECT_EQ(folder.Names(), names);
+        }
+    }
 }
 
 TEST(SafeSave, SymbolicLinkStaysAndItsTargetIsRewritten) {

@@ -52,6 +52,11 @@ check 'grep -q "^Usage: talvor-apply" "$work/out"' "help on stdout"
 expect 0 "$@" "$tool" --version
 check '[ "$(cat "$work/out")" = "talvor-apply 1.0.0" ]' "version line"
 
+# A report that cannot be written fails the run.
+"$@" "$tool" --version >/dev/full 2>"$work/err"
+check '[ $? -eq 1 ] && [ "$(cat "$work/err")" = "Erreur d'"'"'écriture dans le flux." ]' \
+  "--version to a full disk: exit 1 and a message"
+
 # Apply, then check.
 printf '<lx>\n  <mapfiles>old.cmr</mapfiles>\n  <showraster>0</showraster>\n</lx>\n' >"$work/p.xml"
 cp "$work/p.xml" "$work/original.xml"
@@ -245,6 +250,9 @@ row "/dev/zero: refused at once" "" 1 \
 row "a folder: refused" "" 1 \
   'mkdir sub && arg=$(arg_path "$d/sub")' \
   'only p.xml sub && said "Impossible d.ouvrir le fichier"'
+row "file-size limit: a message and exit 1, untouched" "native" 1 \
+  'tool_limit="ulimit -f 4"' \
+  'old p.xml && only p.xml && said "Erreur d.écriture dans le flux: File too large"'
 row "memory exhausted: a message and exit 1, nothing left" "native limitable" 1 \
   'head -c 200000000 /dev/zero | tr "\0" x >>p.xml && tool_limit="ulimit -v 100000"' \
   'only p.xml && [ "$(cat "$work/err")" = "Mémoire insuffisante." ]'
@@ -271,7 +279,10 @@ saving_pid() {
           END { if (!found && own != "") print own }'
         return
       fi
-    elif ls -l "/proc/$1/fd" 2>/dev/null | grep -q -e "$d/#" -e "$d/\.talvor-"; then
+    elif ls -l "/proc/$1/fd" 2>/dev/null | grep -q -e "$d/#" -e "$d/\.talvor-" ||
+      awk -v pid="$1" '$2 == "FLOCK" && $4 == "WRITE" && $5 == pid { found = 1 }
+        END { exit !found }' /proc/locks; then
+      # Its new file exists, or it holds the profile's lock to save it (in place, say).
       echo "$1"
       return
     fi
@@ -309,6 +320,74 @@ interrupted "a request to terminate (Wine ends the process at once, as Terminate
 interrupted "the terminal closing (under Wine likewise)" "native" HUP 129
 interrupted "Ctrl-C where no file can be made without a name (no /proc)" "native root" INT 130 \
   "unshare -m sh -c 'mount -t tmpfs none /proc && exec \"\$0\" \"\$@\"'"
+
+# Another program appends a line to the profile while the tool saves it: the line is never lost.
+# Either the tool saw it and wrote nothing (exit 1, its message), or the line came after the save.
+# appended_while_saving NAME WHERE SETUP
+appended_while_saving() {
+  begin_row "$1" "$2" "$work/big-old.xml" || return 0
+  eval "$3"
+  eval "exec $runner \"\$tool\" \"\$(arg_path \"\$d/p.xml\")\"" >"$work/out" 2>"$work/err" &
+  started=$!
+  pid=$(saving_pid "$started")
+  [ -n "$pid" ] || check false "$1: the save was not seen in time"
+  echo '<their-line/>' >>p.xml
+  wait "$started"
+  got=$?
+  { cat "$work/big-old.xml" && echo '<their-line/>'; } >"$work/old-then-theirs.xml"
+  { cat "$work/big-new.xml" && echo '<their-line/>'; } >"$work/new-then-theirs.xml"
+  check '{ [ $got = 1 ] && cmp -s p.xml "$work/old-then-theirs.xml" &&
+    said "Impossible de créer le fichier .*Le fichier a été modifié par un autre programme pendant sa réécriture ; réessayez"; } ||
+    { [ $got = 0 ] && cmp -s p.xml "$work/new-then-theirs.xml"; }' "$1 (exit $got)"
+  end_row
+}
+appended_while_saving "a line appended while the new file is written" "" ":"
+appended_while_saving "a line appended while the profile is rewritten in place (hard link)" \
+  "native" "ln p.xml other.xml"
+
+# Two runs at once on one profile, many times over: the profile ends rewritten, each run ends with
+# 0 or with 1 and its message, at least one with 0, and none is left waiting.
+yes '  <line>a line of a profile of two megabytes</line>' | head -c 2000000 >"$work/mid-old.xml"
+cat "$work/row-old.xml" >>"$work/mid-old.xml"
+cp "$work/mid-old.xml" "$work/mid-new.xml"
+expect 0 "$@" "$tool" "$(arg_path "$work/mid-new.xml")"
+# concurrent_pairs NAME WHERE COUNT SETUP
+concurrent_pairs() {
+  begin_row "$1" "$2" "$work/mid-old.xml" || return 0
+  bad=0
+  for i in $(seq "$3"); do
+    rm -f p.xml other.xml
+    cp "$work/mid-old.xml" p.xml
+    eval "$4"
+    eval "exec timeout 60 $runner \"\$tool\" \"\$(arg_path \"\$d/p.xml\")\"" \
+      >/dev/null 2>"$work/err1" &
+    first=$!
+    eval "exec timeout 60 $runner \"\$tool\" \"\$(arg_path \"\$d/p.xml\")\"" \
+      >/dev/null 2>"$work/err2" &
+    second=$!
+    wait "$first"
+    code1=$?
+    wait "$second"
+    code2=$?
+    ok=true
+    cmp -s p.xml "$work/mid-new.xml" || ok=false
+    # Each exit is 0, or 1 with its message.
+    { [ "$code1" = 0 ] || { [ "$code1" = 1 ] && [ -s "$work/err1" ]; }; } || ok=false
+    { [ "$code2" = 0 ] || { [ "$code2" = 1 ] && [ -s "$work/err2" ]; }; } || ok=false
+    [ "$code1" = 0 ] || [ "$code2" = 0 ] || ok=false
+    if ! $ok; then
+      bad=$((bad + 1))
+      [ "$bad" -gt 3 ] ||
+        echo "  pair $i: exits $code1 and $code2, $(cat "$work/err1" "$work/err2" | head -c 300)" >&2
+    fi
+  done
+  check "[ $bad -eq 0 ]" "$1: $bad of $3 pairs went wrong"
+  end_row
+}
+pair_count=$($windows && echo 10 || echo 100)
+concurrent_pairs "two runs at once, the new file path" "" "$pair_count" ":"
+concurrent_pairs "two runs at once, written in place (hard link)" "" "$pair_count" \
+  "ln p.xml other.xml"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures failure(s)" >&2

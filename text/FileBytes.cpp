@@ -6,12 +6,15 @@
 #include "Error.h"
 #include "Platform.h"
 
-ByteBuffer ReadFileBytes(TextView path) {
+ByteBuffer ReadFileBytes(TextView path, platform::FileStamp& stamp) {
     platform::InputFile file;
     platform::ErrorCode code = file.Open(path);
     std::uint64_t size = 0;
     if (code == platform::noError) {
         code = file.Size(size);
+    }
+    if (code == platform::noError) {
+        code = file.Stamp(stamp);
     }
     ByteBuffer bytes;
     if (code == platform::noError) {
@@ -31,6 +34,11 @@ ByteBuffer ReadFileBytes(TextView path) {
             filled += got;
         }
         bytes.Shrink(filled);
+        // A file that changed while it was read (its writer does not take the lock) is not the
+        // one that the stamp tells of: the save then finds it changed.
+        if (filled != size) {
+            stamp.modified = ~std::uint64_t{0};
+        }
     }
     if (code != platform::noError) {
         throw FileOpenError(platform::FullPath(path),

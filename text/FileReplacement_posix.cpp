@@ -1,9 +1,11 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <optional>
 #include <string>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,8 +15,22 @@
 namespace platform {
 namespace {
 
-// The signals that end a process on request: Ctrl-C, a request to terminate, the terminal closing.
-constexpr int interruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// The signals that end the process by default and may be caught, but for those that report a
+// fault of its own: requests (the terminal closing, Ctrl-C, quit, terminate), timers, the users'
+// signals, a broken pipe, the processor-time limit, and the real-time signals. SIGKILL cannot be
+// caught; the file-size limit's SIGXFSZ is ignored, so that a write past it fails as any other.
+sigset_t EndingSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGVTALRM, SIGPROF, SIGUSR1,
+                             SIGUSR2, SIGPIPE, SIGXCPU, SIGIO, SIGPWR}) {
+        sigaddset(&signals, signal);
+    }
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+        sigaddset(&signals, signal);
+    }
+    return signals;
+}
 
 // The named new file of a save in progress, for the interrupt handler to remove. Only the
 // fallback where the file system cannot make a file without a name needs it.
@@ -34,16 +50,12 @@ void OnInterrupt(int signal) {
     std::raise(signal);
 }
 
-// Holds the interrupt signals back for as long as it lives, so that a step that must not be cut
+// Holds the ending signals back for as long as it lives, so that a step that must not be cut
 // short runs to its end first.
 class InterruptsHeld {
   public:
     InterruptsHeld() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (const int signal : interruptSignals) {
-            sigaddset(&held, signal);
-        }
+        const sigset_t held = EndingSignals();
         sigprocmask(SIG_BLOCK, &held, &previous_);
     }
     ~InterruptsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
@@ -141,8 +153,10 @@ struct FileReplacement::State {
     bool inPlace = false;
     std::string content;  // in place: everything written, put into the file by Flush
     bool committed = false;
+    std::optional<FileStamp> asRead;  // the file as it was read, when the caller read it
 
     ErrorCode OpenTarget(const std::string& path);
+    ErrorCode CheckUnchanged() const;
     ErrorCode CreateFresh();
     ErrorCode CreateNamed();
     ErrorCode TakeOwnerAndMode(bool& possible);
@@ -188,6 +202,24 @@ ErrorCode FileReplacement::State::OpenTarget(const std::string& path) {
         return LastError();
     }
     return noError;
+}
+
+// The name still names the file that was read, with its size and time of change.
+ErrorCode FileReplacement::State::CheckUnchanged() const {
+    if (!asRead) {
+        return noError;
+    }
+    struct stat now {};
+    struct stat named {};
+    if (fstat(target.Get(), &now) != 0) {
+        return LastError();
+    }
+    if (fstatat(folder.Get(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? fileChangedMeanwhile : LastError();
+    }
+    const bool same =
+        StampOf(now) == *asRead && named.st_dev == now.st_dev && named.st_ino == now.st_ino;
+    return same ? noError : fileChangedMeanwhile;
 }
 
 ErrorCode FileReplacement::State::CreateFresh() {
@@ -260,6 +292,9 @@ void FileReplacement::State::DropFresh() {
 ErrorCode FileReplacement::State::WriteInPlace() {
     // Cut short, the file would be neither old nor new.
     const InterruptsHeld held;
+    if (const ErrorCode code = CheckUnchanged(); code != noError) {
+        return code;
+    }
     const auto size = static_cast<off_t>(content.size());
     // The room for the whole content first: a full disk then leaves every old byte in place.
     if (size > 0) {
@@ -287,6 +322,11 @@ ErrorCode FileReplacement::State::WriteInPlace() {
 
 ErrorCode FileReplacement::State::ReplaceTarget() {
     const InterruptsHeld held;
+    if (target.Valid()) {
+        if (const ErrorCode code = CheckUnchanged(); code != noError) {
+            return code;
+        }
+    }
     std::string placed = freshName;
     if (placed.empty()) {
         // A file without a name cannot replace another: it gets a name of its own first.
@@ -314,8 +354,11 @@ ErrorCode FileReplacement::State::ReplaceTarget() {
     freshName.clear();
     pending.set = 0;
     fresh.Close();
-    // The new entry of the folder to the disk too; a folder opened as a path only refuses.
-    fsync(folder.Get());
+    // The new entry of the folder to the disk too; a folder opened as a path only refuses, and
+    // some file systems keep no folder to force.
+    if (fsync(folder.Get()) != 0 && errno != EBADF && errno != EINVAL) {
+        return LastError();
+    }
     return noError;
 }
 
@@ -327,7 +370,7 @@ FileReplacement::~FileReplacement() {
     }
 }
 
-ErrorCode FileReplacement::Open(TextView path) {
+ErrorCode FileReplacement::Open(TextView path, const FileStamp* asRead) {
     State& s = *state_;
     std::string real = NameToBytes(path);
     if (const ErrorCode code = ResolveLinks(real); code != noError) {
@@ -337,6 +380,25 @@ ErrorCode FileReplacement::Open(TextView path) {
         return code;
     }
     const bool exists = s.target.Valid();
+    if (asRead != nullptr) {
+        s.asRead = *asRead;
+        if (!exists) {
+            return fileChangedMeanwhile;
+        }
+    }
+    if (exists) {
+        // One save at a time; a read of this program waits for it too.
+        if (const ErrorCode code = LockFile(s.target.Get(), LOCK_EX); code != noError) {
+            return code;
+        }
+        if (const ErrorCode code = s.CheckUnchanged(); code != noError) {
+            return code;
+        }
+        // What the file is now that no other save can change it.
+        if (fstat(s.target.Get(), &s.targetInfo) != 0) {
+            return LastError();
+        }
+    }
     // Replacing one name of several would part it from the others.
     if (exists && s.targetInfo.st_nlink > 1) {
         s.inPlace = true;
@@ -398,17 +460,16 @@ ErrorCode FileReplacement::Commit() {
 void RemoveNewFileOnInterrupt() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : interruptSignals) {
-        sigaddset(&action.sa_mask, signal);
-    }
-    for (const int signal : interruptSignals) {
+    action.sa_mask = EndingSignals();
+    for (int signal = 1; signal < NSIG; ++signal) {
         // A signal that the process was started to ignore ends nothing: it stays ignored.
         struct sigaction current {};
-        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+        if (sigismember(&action.sa_mask, signal) == 1 &&
+            sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
             sigaction(signal, &action, nullptr);
         }
     }
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace platform

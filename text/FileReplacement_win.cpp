@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -118,12 +119,25 @@ struct FileReplacement::State {
     bool inPlace = false;
     std::string content;  // in place: everything written, put into the file by Flush
     bool committed = false;
+    std::optional<FileStamp> asRead;  // the file as it was read, when the caller read it
 
+    ErrorCode CheckUnchanged(HANDLE file) const;
     ErrorCode CreateFresh();
     void DropFresh();
     ErrorCode WriteInPlace();
     ErrorCode ReplaceTarget();
 };
+
+ErrorCode FileReplacement::State::CheckUnchanged(HANDLE file) const {
+    if (!asRead) {
+        return noError;
+    }
+    FileStamp now;
+    if (const ErrorCode code = StampOf(file, now); code != noError) {
+        return code;
+    }
+    return now == *asRead ? noError : fileChangedMeanwhile;
+}
 
 ErrorCode FileReplacement::State::CreateFresh() {
     const Text folder = target.substr(0, target.find_last_of(u"\\/") + 1);
@@ -157,6 +171,10 @@ void FileReplacement::State::DropFresh() {
 ErrorCode FileReplacement::State::WriteInPlace() {
     // Cut short, the file would be neither old nor new: the console handler waits.
     const PendingLock lock;
+    // Windows programs cannot write the file while it is held here; others may (under Wine).
+    if (const ErrorCode code = CheckUnchanged(targetFile.Get()); code != noError) {
+        return code;
+    }
     LARGE_INTEGER oldSize{};
     if (!GetFileSizeEx(targetFile.Get(), &oldSize)) {
         return LastError();
@@ -188,6 +206,18 @@ ErrorCode FileReplacement::State::WriteInPlace() {
 
 ErrorCode FileReplacement::State::ReplaceTarget() {
     const PendingLock lock;
+    if (asRead) {
+        // Last look before the replacement: a program that holds the file open for writing keeps
+        // it from being opened here, and one that wrote it meanwhile has changed its stamp.
+        const FileHandle file(CreateFileW(Wide(target), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.Valid()) {
+            return GetLastError() == ERROR_FILE_NOT_FOUND ? fileChangedMeanwhile : LastError();
+        }
+        if (const ErrorCode code = CheckUnchanged(file.Get()); code != noError) {
+            return code;
+        }
+    }
     if (!targetExists) {
         if (!MoveFileExW(Wide(fresh), Wide(target), MOVEFILE_WRITE_THROUGH)) {
             return LastError();
@@ -227,8 +257,11 @@ FileReplacement::~FileReplacement() {
     }
 }
 
-ErrorCode FileReplacement::Open(TextView path) {
+ErrorCode FileReplacement::Open(TextView path, const FileStamp* asRead) {
     State& s = *state_;
+    if (asRead != nullptr) {
+        s.asRead = *asRead;
+    }
     const Text full = FullPath(path);
     // Opening the file as the save would open it tells whether it may be written at all: a
     // read-only file, one held open by another program or one without the right is refused.
@@ -243,6 +276,9 @@ ErrorCode FileReplacement::Open(TextView path) {
         if (!GetFileInformationByHandle(file.Get(), &info)) {
             return LastError();
         }
+        if (const ErrorCode code = s.CheckUnchanged(file.Get()); code != noError) {
+            return code;
+        }
         s.targetExists = true;
         s.targetAttributes = info.dwFileAttributes;
         s.target = FinalPath(file.Get(), full);
@@ -254,6 +290,8 @@ ErrorCode FileReplacement::Open(TextView path) {
         }
     } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
         return LastError();
+    } else if (asRead != nullptr) {
+        return fileChangedMeanwhile;
     }
     const ErrorCode created = s.CreateFresh();
     if (s.targetExists && created == ERROR_ACCESS_DENIED) {

@@ -344,10 +344,14 @@ void LineList::Load(ByteBuffer buffer) {
 
 void LineList::LoadBytes(std::string_view bytes) {
     Load(ByteBuffer(bytes));
+    loadedPath_.clear();
 }
 
 void LineList::LoadFile(TextView path) {
-    Load(ReadFileBytes(path));
+    platform::FileStamp stamp;
+    Load(ReadFileBytes(path, stamp));
+    loadedPath_ = path;
+    loadedStamp_ = stamp;
 }
 
 void LineList::Encode(const std::function<void(std::string_view)>& sink) const {
@@ -454,12 +458,16 @@ bool LineList::SavesAsLoaded() const {
 
 void LineList::SaveFile(TextView path) const {
     platform::FileReplacement file;
-    platform::ErrorCode code = file.Open(path);
+    const bool loadedFromIt = !loadedPath_.empty() && TextView(loadedPath_) == path;
+    platform::ErrorCode code = file.Open(path, loadedFromIt ? &loadedStamp_ : nullptr);
     if (code != platform::noError) {
         throw FileCreateError(platform::FullPath(path), FileSystemText(code));
     }
     Encode([&file](std::string_view block) { WriteBlock(file, block); });
     code = file.Flush();
+    if (code == platform::fileChangedMeanwhile) {
+        throw FileCreateError(platform::FullPath(path), FileSystemText(code));
+    }
     if (code != platform::noError) {
         throw FileWriteError(FileSystemText(code));
     }

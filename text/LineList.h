@@ -10,6 +10,7 @@
 #include "ByteBuffer.h"
 #include "EditList.h"
 #include "EncodedText.h"
+#include "Platform.h"
 #include "Text.h"
 #include "TextEncoding.h"
 
@@ -46,7 +47,9 @@ class LineList {
     // they were.
     void LoadFile(TextView path);
     void LoadBytes(std::string_view bytes);
-    // Raises FileCreateError or FileWriteError; the file keeps its old content on either.
+    // Raises FileCreateError or FileWriteError; the file keeps its old content on either. Saved
+    // to the file it was loaded from, the list writes nothing when another program has changed
+    // the file since (FileCreateError).
     void SaveFile(TextView path) const;
     // The bytes that SaveFile writes.
     std::string SaveBytes() const;
@@ -89,6 +92,8 @@ class LineList {
     void Encode(const std::function<void(std::string_view)>& sink) const;
 
     ByteBuffer buffer_;  // the loaded file, byte-order mark included
+    Text loadedPath_;    // the path it was loaded from, as given; empty when loaded from bytes
+    platform::FileStamp loadedStamp_;
     std::size_t markSize_ = 0;
     std::size_t textSize_ = 0;  // without an odd last byte after a UTF-16 mark
     TextEncoding loadedEncoding_ = TextEncoding::SystemCodePage;

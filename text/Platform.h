@@ -16,11 +16,29 @@ namespace platform {
 using ErrorCode = std::uint32_t;
 constexpr ErrorCode noError = 0;
 
+// What tells that a file is still the one that was read, with the same content: the file itself
+// (its volume, and its number there), its size and the time of its last change.
+struct FileStamp {
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+    std::uint64_t size = 0;
+    std::uint64_t modified = 0;  // in the platform's own units
+    bool operator==(const FileStamp&) const = default;
+};
+
+// An error code of our own: the file is not the one that was read any more (another program
+// wrote, replaced or removed it meanwhile). Windows keeps codes with bit 29 for applications, and
+// no POSIX error number is that large.
+constexpr ErrorCode fileChangedMeanwhile = 0x20000001;
+inline constexpr TextView fileChangedMeanwhileText =
+    u"Le fichier a été modifié par un autre programme pendant sa réécriture ; réessayez";
+
 // The path completed to a full path, as the platform does it: joined to the current folder,
 // "." and ".." folded, no link resolved; the file need not exist.
 Text FullPath(TextView path);
 
 // The platform's message for an error code in the user's language, untrimmed; empty if it has none.
+// The codes of our own have our own messages.
 Text SystemErrorText(ErrorCode code);
 
 // An open file, closed when its owner goes.
@@ -31,10 +49,13 @@ class InputFile {
     InputFile(InputFile&&) noexcept;
     InputFile& operator=(InputFile&&) noexcept;
 
-    // Opens an existing regular file for reading; others may read it meanwhile but not write it.
-    // A folder, a device or a pipe is refused at once, without waiting for a writer.
+    // Opens an existing regular file for reading; others may read it meanwhile but not write it
+    // (on POSIX systems, those that take the file's lock, as a save does; a read waits for a save
+    // in progress, up to a bound). A folder, a device or a pipe is refused at once, without
+    // waiting for a writer.
     ErrorCode Open(TextView path);
     ErrorCode Size(std::uint64_t& size) const;
+    ErrorCode Stamp(FileStamp& stamp) const;
     // Reads up to `capacity` bytes; `got` is 0 at the end of the file.
     ErrorCode Read(char* buffer, std::size_t capacity, std::size_t& got);
 
@@ -51,6 +72,12 @@ class InputFile {
 // owner and attributes. Where that would change what the file is (it has several names, or an
 // owner that the new file cannot be given) or the folder refuses a new file for lack of
 // permission, the content is written in place instead, once the room for all of it is reserved.
+//
+// Given the stamp of the file as it was read, the save writes nothing unless the file is still
+// that one, checked when it opens and again just before the file is replaced or overwritten, and
+// fails with fileChangedMeanwhile: another program's change is never lost silently. One save at a
+// time: on POSIX systems the save holds the file's lock (two runs of this program wait for each
+// other, up to a bound); on Windows the file's sharing mode keeps others out.
 class FileReplacement {
   public:
     FileReplacement();
@@ -61,7 +88,7 @@ class FileReplacement {
     // Fails when the file cannot be written (read-only, held open by another program, no right,
     // not a regular file) or no new file can be made (no space, an I/O error); the file is then
     // untouched.
-    ErrorCode Open(TextView path);
+    ErrorCode Open(TextView path, const FileStamp* asRead = nullptr);
     // Writes at most `size` bytes; `written` tells how many went. A failure may still have
     // written some.
     ErrorCode Write(const char* data, std::size_t size, std::size_t& written);
@@ -76,9 +103,11 @@ class FileReplacement {
     std::unique_ptr<State> state_;
 };
 
-// From now on an interrupt of the process (Ctrl-C, a request to terminate, its console closing)
-// removes the new file of a save in progress, and waits for a rewrite in place to end, before the
-// process ends as it would have.
+// From now on an interrupt of the process (Ctrl-C, a request to terminate, its console closing;
+// on POSIX systems every signal that would end it and can be caught, a timer's, a user's or a
+// broken pipe's among them) removes the new file of a save in progress, and waits for a rewrite
+// in place to end, before the process ends as it would have. On POSIX systems a write past the
+// file-size limit then fails with an error instead of ending the process.
 void RemoveNewFileOnInterrupt();
 
 // Asks for large memory pages behind the `size` bytes at `data`, not yet touched, where the system

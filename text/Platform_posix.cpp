@@ -1,11 +1,13 @@
 #include "Platform.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,7 +69,36 @@ Text FullPath(TextView path) {
     return NameFromBytes(full);
 }
 
+FileStamp StampOf(const struct stat& info) {
+    const auto seconds = static_cast<std::uint64_t>(info.st_mtim.tv_sec);
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+            static_cast<std::uint64_t>(info.st_size),
+            seconds * 1000000000u + static_cast<std::uint64_t>(info.st_mtim.tv_nsec)};
+}
+
+ErrorCode LockFile(int fd, int operation) {
+    // Long enough for any save of this program to end; a holder that keeps it longer is stuck.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (flock(fd, operation | LOCK_NB) != 0) {
+        if (errno == EINTR) {
+            continue;
+        }
+        // Some file systems have no locks: nothing to wait for there.
+        if (errno == ENOLCK || errno == EOPNOTSUPP) {
+            return noError;
+        }
+        if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() > deadline) {
+            return LastError();
+        }
+        usleep(10000);
+    }
+    return noError;
+}
+
 Text SystemErrorText(ErrorCode code) {
+    if (code == fileChangedMeanwhile) {
+        return Text(fileChangedMeanwhileText);
+    }
     return FromUtf8(std::strerror(static_cast<int>(code)));
 }
 
@@ -81,19 +112,42 @@ InputFile::InputFile(InputFile&&) noexcept = default;
 InputFile& InputFile::operator=(InputFile&&) noexcept = default;
 
 ErrorCode InputFile::Open(TextView path) {
-    // Not blocking, so that opening a pipe does not wait for a writer.
-    Descriptor fd(open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.Valid()) {
-        return LastError();
+    const std::string native = NativePath(path);
+    // A save that replaced the file while this read waited for its lock leaves the old file to
+    // it: the name is opened again, to read what it names now.
+    constexpr int maximumReplacements = 100;
+    for (int replaced = 0; replaced < maximumReplacements; ++replaced) {
+        // Not blocking, so that opening a pipe does not wait for a writer.
+        Descriptor fd(open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        if (!fd.Valid()) {
+            return LastError();
+        }
+        struct stat info {};
+        if (fstat(fd.Get(), &info) != 0) {
+            return LastError();
+        }
+        if (!S_ISREG(info.st_mode)) {
+            return S_ISDIR(info.st_mode) ? EISDIR : ENOTSUP;
+        }
+        if (const ErrorCode code = LockFile(fd.Get(), LOCK_SH); code != noError) {
+            return code;
+        }
+        struct stat named {};
+        if (stat(native.c_str(), &named) == 0 && named.st_dev == info.st_dev &&
+            named.st_ino == info.st_ino) {
+            handle_ = std::make_unique<Handle>(Handle{std::move(fd)});
+            return noError;
+        }
     }
+    return fileChangedMeanwhile;
+}
+
+ErrorCode InputFile::Stamp(FileStamp& stamp) const {
     struct stat info {};
-    if (fstat(fd.Get(), &info) != 0) {
+    if (fstat(handle_->fd.Get(), &info) != 0) {
         return LastError();
     }
-    if (!S_ISREG(info.st_mode)) {
-        return S_ISDIR(info.st_mode) ? EISDIR : ENOTSUP;
-    }
-    handle_ = std::make_unique<Handle>(Handle{std::move(fd)});
+    stamp = StampOf(info);
     return noError;
 }
 

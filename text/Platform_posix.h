@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "Platform.h"
@@ -46,5 +47,11 @@ class Descriptor {
   private:
     int fd_ = -1;
 };
+
+FileStamp StampOf(const struct stat& info);
+
+// Takes the lock of the open file `fd`, shared (LOCK_SH) or exclusive (LOCK_EX), waiting up to
+// half a minute for the holder to let it go; EWOULDBLOCK when it does not.
+ErrorCode LockFile(int fd, int operation);
 
 }  // namespace platform

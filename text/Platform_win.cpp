@@ -28,6 +28,9 @@ Text FullPath(TextView path) {
 }
 
 Text SystemErrorText(ErrorCode code) {
+    if (code == fileChangedMeanwhile) {
+        return Text(fileChangedMeanwhileText);
+    }
     wchar_t* message = nullptr;
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -63,6 +66,10 @@ ErrorCode InputFile::Open(TextView path) {
     return noError;
 }
 
+ErrorCode InputFile::Stamp(FileStamp& stamp) const {
+    return StampOf(handle_->file.Get(), stamp);
+}
+
 ErrorCode InputFile::Size(std::uint64_t& size) const {
     LARGE_INTEGER value{};
     if (!GetFileSizeEx(handle_->file.Get(), &value)) {
@@ -78,6 +85,20 @@ ErrorCode InputFile::Read(char* buffer, std::size_t capacity, std::size_t& got) 
     const BOOL ok = ReadFile(handle_->file.Get(), buffer, asked, &read, nullptr);
     got = read;
     return ok ? noError : LastError();
+}
+
+ErrorCode StampOf(HANDLE file, FileStamp& stamp) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) {
+        return LastError();
+    }
+    const auto wide = [](DWORD high, DWORD low) {
+        return (static_cast<std::uint64_t>(high) << 32) | low;
+    };
+    stamp = {info.dwVolumeSerialNumber, wide(info.nFileIndexHigh, info.nFileIndexLow),
+             wide(info.nFileSizeHigh, info.nFileSizeLow),
+             wide(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime)};
+    return noError;
 }
 
 // Large pages on Windows need a privilege that users do not hold.

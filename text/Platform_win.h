@@ -46,4 +46,6 @@ class FileHandle {
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
+ErrorCode StampOf(HANDLE file, FileStamp& stamp);
+
 }  // namespace platform
