@@ -136,7 +136,8 @@ skip_reason() {
 end_row() {
   cd "$work"
   tool_as="" tool_limit="" row_tool=$tool
-  chattr -i "$d" 2>/dev/null
+  chattr -i -a "$d" 2>/dev/null
+  umount "$d/p.xml" 2>/dev/null
   umount "$d" 2>/dev/null
   chmod -R u+w "$d"
   rm -rf "$d"
@@ -214,6 +215,18 @@ row "permission bits: kept (Wine gives the new file its own)" "native" 0 \
 row "folder that refuses a new file (immutable): written in place" "root" 0 \
   'chattr +i .' \
   'new p.xml && only p.xml'
+row "append-only folder (chattr +a): written in place, no name left" "native root" 0 \
+  'chattr +a .' \
+  'new p.xml && only p.xml'
+row "profile mounted over itself (a container's volume): written in place" "native root" 0 \
+  'cp p.xml "$work/bound.xml" && mount --bind "$work/bound.xml" p.xml' \
+  'new "$work/bound.xml" && new p.xml && only p.xml'
+row "access list naming a user: kept, as the file is written in place" "native" 0 \
+  'setfacl -m u:nobody:rw p.xml' \
+  'new p.xml && getfacl -cpE p.xml | grep -qx "user:nobody:rw-" && getfacl -cpE p.xml | grep -qx "group::r--" && only p.xml'
+row "a user's extended attribute: kept" "native" 0 \
+  'setfattr -n user.origin -v lx p.xml' \
+  'new p.xml && [ "$(getfattr --only-values -n user.origin p.xml)" = lx ] && only p.xml'
 row "folder that refuses a new file (no right), run as nobody: written in place" "native root" 0 \
   'chown nobody p.xml && chmod 755 "$work" && cp "$tool" "$work/tool" && row_tool=$work/tool && tool_as="setpriv --reuid=nobody --regid=nogroup --clear-groups"' \
   'new p.xml && only p.xml && owner_mode p.xml "nobody:root 644"'

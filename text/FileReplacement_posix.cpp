@@ -5,8 +5,11 @@
 #include <string>
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "Platform_posix.h"
@@ -120,6 +123,36 @@ bool CanBeNamed(int fd) {
            direct.st_dev == throughProc.st_dev && direct.st_ino == throughProc.st_ino;
 }
 
+// Whether the file carries what a new file would not get: an access control list naming users or
+// groups of its own, or attributes that its users gave it.
+bool HasOwnAttributes(int fd) {
+    std::string names(256, '\0');
+    ssize_t length;
+    while ((length = flistxattr(fd, names.data(), names.size())) < 0 && errno == ERANGE) {
+        names.resize(names.size() * 2);
+    }
+    for (ssize_t at = 0; at < length;) {
+        const std::string_view name(names.data() + at);
+        if (name.starts_with("user.") || name == "system.posix_acl_access") {
+            return true;
+        }
+        at += static_cast<ssize_t>(name.size()) + 1;
+    }
+    return false;
+}
+
+// Whether the folder only takes new entries (`chattr +a`): a name given there stays for good.
+bool AppendOnly(int folder) {
+    int flags = 0;
+    return ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
+}
+
+// The system refuses to put a file in place of this one by renaming (a file mounted over itself,
+// as a container's volume, or a folder that the system protects), although it may be written.
+bool RenameRefused(ErrorCode code) {
+    return code == EPERM || code == EBUSY || code == EXDEV;
+}
+
 ErrorCode WriteAll(int fd, const std::string& bytes, off_t offset) {
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -163,6 +196,7 @@ struct FileReplacement::State {
     void DropFresh();
     ErrorCode WriteInPlace();
     ErrorCode ReplaceTarget();
+    ErrorCode TakeBackContent();
 };
 
 ErrorCode FileReplacement::State::OpenTarget(const std::string& path) {
@@ -224,7 +258,7 @@ ErrorCode FileReplacement::State::CheckUnchanged() const {
 
 ErrorCode FileReplacement::State::CreateFresh() {
     // Without a name until it takes the file's place, the new file cannot be left behind.
-    fresh = Descriptor(openat(folder.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    fresh = Descriptor(openat(folder.Get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
     if (fresh.Valid()) {
         if (CanBeNamed(fresh.Get())) {
             return noError;
@@ -245,7 +279,7 @@ ErrorCode FileReplacement::State::CreateNamed() {
         // The interrupt handler knows the name as soon as the file exists, and only then.
         const InterruptsHeld held;
         fresh = Descriptor(
-            openat(folder.Get(), candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+            openat(folder.Get(), candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (fresh.Valid()) {
             freshName = candidate;
             candidate.copy(pending.name, sizeof pending.name - 1);
@@ -362,6 +396,28 @@ ErrorCode FileReplacement::State::ReplaceTarget() {
     return noError;
 }
 
+// The new file's content, read back for a write in place; the new file goes.
+ErrorCode FileReplacement::State::TakeBackContent() {
+    struct stat info {};
+    if (fstat(fresh.Get(), &info) != 0) {
+        return LastError();
+    }
+    content.resize(static_cast<std::size_t>(info.st_size));
+    for (std::size_t done = 0; done < content.size();) {
+        const ssize_t got = pread(fresh.Get(), content.data() + done, content.size() - done,
+                                  static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return got < 0 ? LastError() : EIO;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    DropFresh();
+    return noError;
+}
+
 FileReplacement::FileReplacement() : state_(std::make_unique<State>()) {}
 
 FileReplacement::~FileReplacement() {
@@ -399,8 +455,11 @@ ErrorCode FileReplacement::Open(TextView path, const FileStamp* asRead) {
             return LastError();
         }
     }
-    // Replacing one name of several would part it from the others.
-    if (exists && s.targetInfo.st_nlink > 1) {
+    // Replacing one name of several would part it from the others; a new file would not have the
+    // profile's own access list or attributes; in an append-only folder the new file's name could
+    // never be removed.
+    if (exists && (s.targetInfo.st_nlink > 1 || HasOwnAttributes(s.target.Get()) ||
+                   AppendOnly(s.folder.Get()))) {
         s.inPlace = true;
         return noError;
     }
@@ -449,7 +508,16 @@ ErrorCode FileReplacement::Flush() {
 ErrorCode FileReplacement::Commit() {
     State& s = *state_;
     if (!s.inPlace) {
-        if (const ErrorCode code = s.ReplaceTarget(); code != noError) {
+        ErrorCode code = s.ReplaceTarget();
+        if (RenameRefused(code) && s.target.Valid()) {
+            // The profile may still be written where it is.
+            code = s.TakeBackContent();
+            if (code == noError) {
+                s.inPlace = true;
+                code = s.WriteInPlace();
+            }
+        }
+        if (code != noError) {
             return code;
         }
     }
