@@ -1,7 +1,7 @@
 #!/bin/sh
 # The tool's peak memory stays within twice the profile's size and 16 MB, whatever the shape of
 # the profile: a usual one, one of nothing but line breaks, one huge line, tens of thousands of
-# elements. Usage: memory_test.sh TOOL
+# elements, and a profile written in place. Usage: memory_test.sh TOOL
 set -eu
 tool=$1
 base=/dev/shm
@@ -26,6 +26,14 @@ check() {
 { printf '\357\273\277<lx>\r\n<mapfiles>a</mapfiles>\r\n<showraster>0</showraster>\r\n'
   repeat 500000 '    <waypoint id="1" lat="45.0" lon="6.0" name="Col"/>\r\n'; } >"$work/p.xml"
 check "usual profile"
+
+# A profile with a second name is written in place: its new content, every line given a CR, is
+# held in memory meanwhile.
+{ printf '<lx>\n<mapfiles>a</mapfiles>\n<showraster>0</showraster>\n'
+  repeat 1000000 '    <waypoint id="1" lat="45.0" lon="6.0"/>\n'; } >"$work/p.xml"
+ln "$work/p.xml" "$work/other.xml"
+check "LF profile, in place"
+rm "$work/other.xml"
 
 repeat 40000000 '\n' >"$work/p.xml"
 check "line breaks only"

@@ -12,8 +12,10 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "HeldContent.h"
 #include "Platform_posix.h"
 #include "PosixName.h"
+#include "SaveBackup_posix.h"
 
 namespace platform {
 namespace {
@@ -153,7 +155,7 @@ bool RenameRefused(ErrorCode code) {
     return code == EPERM || code == EBUSY || code == EXDEV;
 }
 
-ErrorCode WriteAll(int fd, const std::string& bytes, off_t offset) {
+ErrorCode WriteAll(int fd, std::string_view bytes, off_t offset) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t result =
@@ -184,9 +186,10 @@ struct FileReplacement::State {
     Descriptor fresh;       // the new file, when it takes the file's place
     std::string freshName;  // its name; empty while it has none
     bool inPlace = false;
-    std::string content;  // in place: everything written, put into the file by Flush
+    HeldContent content;  // in place: everything written, put into the file by Flush
     bool committed = false;
     std::optional<FileStamp> asRead;  // the file as it was read, when the caller read it
+    std::string backupLeft;           // a backup of the old bytes that could not be put back
 
     ErrorCode OpenTarget(const std::string& path);
     ErrorCode CheckUnchanged() const;
@@ -195,6 +198,7 @@ struct FileReplacement::State {
     ErrorCode TakeOwnerAndMode(bool& possible);
     void DropFresh();
     ErrorCode WriteInPlace();
+    ErrorCode Overwrite();
     ErrorCode ReplaceTarget();
     ErrorCode TakeBackContent();
 };
@@ -228,7 +232,8 @@ ErrorCode FileReplacement::State::OpenTarget(const std::string& path) {
     if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
         return EACCES;
     }
-    target = Descriptor(openat(folder.Get(), name.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    // Readable too: a rewrite in place keeps a copy of the old bytes first.
+    target = Descriptor(openat(folder.Get(), name.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
     if (!target.Valid()) {
         return LastError();
     }
@@ -324,12 +329,32 @@ void FileReplacement::State::DropFresh() {
 }
 
 ErrorCode FileReplacement::State::WriteInPlace() {
-    // Cut short, the file would be neither old nor new.
+    // Cut short, the file would be neither old nor new: what ends a process and can wait, waits;
+    // for the rest, and for a disk that fails part-way, the old bytes are kept aside first.
     const InterruptsHeld held;
     if (const ErrorCode code = CheckUnchanged(); code != noError) {
         return code;
     }
-    const auto size = static_cast<off_t>(content.size());
+    SaveBackup backup;
+    if (const ErrorCode code = backup.Create(folder.Get(), target.Get(), targetInfo);
+        code != noError) {
+        return code;
+    }
+    if (const ErrorCode code = Overwrite(); code != noError) {
+        if (backup.Restore(target.Get()) == noError) {
+            backup.Remove();
+        } else {
+            backupLeft = backup.Path();
+        }
+        return code;
+    }
+    backup.Remove();
+    return target.Close() == 0 ? noError : LastError();
+}
+
+// The new content over the old, to the disk.
+ErrorCode FileReplacement::State::Overwrite() {
+    const auto size = static_cast<off_t>(content.Size());
     // The room for the whole content first: a full disk then leaves every old byte in place.
     if (size > 0) {
         if (const int code = posix_fallocate(target.Get(), 0, size); code != 0) {
@@ -342,16 +367,18 @@ ErrorCode FileReplacement::State::WriteInPlace() {
             return static_cast<ErrorCode>(code);
         }
     }
-    if (const ErrorCode code = WriteAll(target.Get(), content, 0); code != noError) {
+    if (const ErrorCode code = content.ForEachPiece(
+            0, content.Size(),
+            [this](std::string_view bytes, std::uint64_t offset) {
+                return WriteAll(target.Get(), bytes, static_cast<off_t>(offset));
+            });
+        code != noError) {
         return code;
     }
     if (ftruncate(target.Get(), size) != 0) {
         return LastError();
     }
-    if (const ErrorCode code = Sync(target.Get()); code != noError) {
-        return code;
-    }
-    return target.Close() == 0 ? noError : LastError();
+    return Sync(target.Get());
 }
 
 ErrorCode FileReplacement::State::ReplaceTarget() {
@@ -402,10 +429,10 @@ ErrorCode FileReplacement::State::TakeBackContent() {
     if (fstat(fresh.Get(), &info) != 0) {
         return LastError();
     }
-    content.resize(static_cast<std::size_t>(info.st_size));
-    for (std::size_t done = 0; done < content.size();) {
-        const ssize_t got = pread(fresh.Get(), content.data() + done, content.size() - done,
-                                  static_cast<off_t>(done));
+    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t got =
+            pread(fresh.Get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -414,6 +441,7 @@ ErrorCode FileReplacement::State::TakeBackContent() {
         }
         done += static_cast<std::size_t>(got);
     }
+    content.Append(std::move(bytes));
     DropFresh();
     return noError;
 }
@@ -488,7 +516,7 @@ ErrorCode FileReplacement::Open(TextView path, const FileStamp* asRead) {
 ErrorCode FileReplacement::Write(const char* data, std::size_t size, std::size_t& written) {
     State& s = *state_;
     if (s.inPlace) {
-        s.content.append(data, size);
+        s.content.Append(std::string(data, size));
         written = size;
         return noError;
     }
@@ -523,6 +551,10 @@ ErrorCode FileReplacement::Commit() {
     }
     s.committed = true;
     return noError;
+}
+
+Text FileReplacement::BackupLeft() const {
+    return NameFromBytes(state_->backupLeft);
 }
 
 void RemoveNewFileOnInterrupt() {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "HeldContent.h"
 #include "Platform_win.h"
 
 namespace platform {
@@ -117,7 +118,7 @@ struct FileReplacement::State {
     Text fresh;             // the new file's full path; empty in place
     FileHandle freshFile;
     bool inPlace = false;
-    std::string content;  // in place: everything written, put into the file by Flush
+    HeldContent content;  // in place: everything written, put into the file by Flush
     bool committed = false;
     std::optional<FileStamp> asRead;  // the file as it was read, when the caller read it
 
@@ -180,22 +181,23 @@ ErrorCode FileReplacement::State::WriteInPlace() {
         return LastError();
     }
     const auto old = static_cast<std::uint64_t>(oldSize.QuadPart);
-    const std::string_view bytes = content;
+    const std::uint64_t size = content.Size();
+    const auto writeAt = [this](std::string_view bytes, std::uint64_t offset) {
+        return WriteAt(targetFile.Get(), bytes, offset);
+    };
     // The room for the whole content first, so that a full disk leaves every old byte in place.
     // It is taken by writing what goes past the old end: Wine's SetEndOfFile would only leave a
     // hole that takes no room.
-    if (bytes.size() > old) {
-        if (const ErrorCode code = WriteAt(targetFile.Get(), bytes.substr(old), old);
-            code != noError) {
+    if (size > old) {
+        if (const ErrorCode code = content.ForEachPiece(old, size, writeAt); code != noError) {
             SetSize(targetFile.Get(), old);
             return code;
         }
     }
-    if (const ErrorCode code = WriteAt(targetFile.Get(), bytes.substr(0, old), 0);
-        code != noError) {
+    if (const ErrorCode code = content.ForEachPiece(0, old, writeAt); code != noError) {
         return code;
     }
-    if (const ErrorCode code = SetSize(targetFile.Get(), bytes.size()); code != noError) {
+    if (const ErrorCode code = SetSize(targetFile.Get(), size); code != noError) {
         return code;
     }
     if (!FlushFileBuffers(targetFile.Get())) {
@@ -305,7 +307,7 @@ ErrorCode FileReplacement::Open(TextView path, const FileStamp* asRead) {
 ErrorCode FileReplacement::Write(const char* data, std::size_t size, std::size_t& written) {
     State& s = *state_;
     if (s.inPlace) {
-        s.content.append(data, size);
+        s.content.Append(std::string(data, size));
         written = size;
         return noError;
     }
@@ -336,6 +338,11 @@ ErrorCode FileReplacement::Commit() {
     }
     s.committed = true;
     return noError;
+}
+
+// A rewrite in place keeps no backup on Windows yet.
+Text FileReplacement::BackupLeft() const {
+    return {};
 }
 
 void RemoveNewFileOnInterrupt() {

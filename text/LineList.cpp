@@ -469,7 +469,11 @@ void LineList::SaveFile(TextView path) const {
         throw FileCreateError(platform::FullPath(path), FileSystemText(code));
     }
     if (code != platform::noError) {
-        throw FileWriteError(FileSystemText(code));
+        const Text backup = file.BackupLeft();
+        throw FileWriteError(backup.empty() ? FileSystemText(code)
+                                            : FileSystemText(code) +
+                                                  u". L'ancien contenu du fichier est dans \"" +
+                                                  backup + u"\"");
     }
     code = file.Commit();
     if (code != platform::noError) {

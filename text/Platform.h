@@ -32,6 +32,12 @@ struct FileStamp {
 constexpr ErrorCode fileChangedMeanwhile = 0x20000001;
 inline constexpr TextView fileChangedMeanwhileText =
     u"Le fichier a été modifié par un autre programme pendant sa réécriture ; réessayez";
+// Another of our own (POSIX systems): a rewrite in place of the file was cut short, and the file
+// was changed since; its old bytes wait in a backup beside it or in the temporary folder.
+constexpr ErrorCode interruptedSaveBackupLeft = 0x20000002;
+inline constexpr TextView interruptedSaveBackupLeftText =
+    u"Une réécriture de ce fichier a été interrompue, puis il a été modifié ; son ancien contenu "
+    u"est gardé dans le fichier .talvor-backup-* à côté de lui ou dans le dossier temporaire";
 
 // The path completed to a full path, as the platform does it: joined to the current folder,
 // "." and ".." folded, no link resolved; the file need not exist.
@@ -97,6 +103,9 @@ class FileReplacement {
     ErrorCode Flush();
     // Puts the new content in the file's place.
     ErrorCode Commit();
+    // Where the old bytes wait when a rewrite in place failed and could not put them back
+    // (POSIX systems); empty otherwise. The next read of the file puts them back.
+    Text BackupLeft() const;
 
   private:
     struct State;

@@ -15,6 +15,7 @@
 #include "Codec.h"
 #include "Platform_posix.h"
 #include "PosixName.h"
+#include "SaveBackup_posix.h"
 
 namespace platform {
 namespace {
@@ -99,6 +100,9 @@ Text SystemErrorText(ErrorCode code) {
     if (code == fileChangedMeanwhile) {
         return Text(fileChangedMeanwhileText);
     }
+    if (code == interruptedSaveBackupLeft) {
+        return Text(interruptedSaveBackupLeftText);
+    }
     return FromUtf8(std::strerror(static_cast<int>(code)));
 }
 
@@ -135,6 +139,11 @@ ErrorCode InputFile::Open(TextView path) {
         struct stat named {};
         if (stat(native.c_str(), &named) == 0 && named.st_dev == info.st_dev &&
             named.st_ino == info.st_ino) {
+            // A save of this file that was cut short in the middle of a rewrite in place gets
+            // its old bytes back before anything is read.
+            if (const ErrorCode code = RecoverInterruptedSave(fd.Get()); code != noError) {
+                return code;
+            }
             handle_ = std::make_unique<Handle>(Handle{std::move(fd)});
             return noError;
         }

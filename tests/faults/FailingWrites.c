@@ -1,0 +1,58 @@
+// Loaded with LD_PRELOAD by tests/faults/in_place_faults_test.sh: a disk that fails part-way
+// through a write, which nothing real on a test machine gives on demand. Environment:
+//   FAIL_PWRITE_AFTER=N      pwrite calls after the first N fail with EIO
+//   FAIL_FSYNC_AFTER=N       fsync calls after the first N fail with EIO
+//   FAIL_COPY_AFTER=N        copy_file_range calls after the first N fail with EIO
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <stdlib.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+// dlsym gives an object pointer; POSIX lets it be read as the function pointer it is.
+
+static int Fails(const char* variable, long* calls) {
+    const char* limit = getenv(variable);
+    return limit != NULL && ++*calls > atol(limit);
+}
+
+ssize_t pwrite(int fd, const void* buffer, size_t size, off_t offset) {
+    static long calls;
+    static ssize_t (*real)(int, const void*, size_t, off_t);
+    if (Fails("FAIL_PWRITE_AFTER", &calls)) {
+        errno = EIO;
+        return -1;
+    }
+    if (real == NULL) {
+        *(void**)&real = dlsym(RTLD_NEXT, "pwrite");
+    }
+    return real(fd, buffer, size, offset);
+}
+
+int fsync(int fd) {
+    static long calls;
+    static int (*real)(int);
+    if (Fails("FAIL_FSYNC_AFTER", &calls)) {
+        errno = EIO;
+        return -1;
+    }
+    if (real == NULL) {
+        *(void**)&real = dlsym(RTLD_NEXT, "fsync");
+    }
+    return real(fd);
+}
+
+ssize_t copy_file_range(int in, off_t* inOffset, int out, off_t* outOffset, size_t size,
+                        unsigned flags) {
+    static long calls;
+    static ssize_t (*real)(int, off_t*, int, off_t*, size_t, unsigned);
+    if (Fails("FAIL_COPY_AFTER", &calls)) {
+        errno = EIO;
+        return -1;
+    }
+    if (real == NULL) {
+        *(void**)&real = dlsym(RTLD_NEXT, "copy_file_range");
+    }
+    return real(in, inOffset, out, outOffset, size, flags);
+}

@@ -1,0 +1,132 @@
+#!/bin/sh
+# A profile rewritten in place ends with its old bytes or its new ones, exactly, whatever stops
+# the rewrite: a disk that fails part-way (a shim of the write calls, loaded with LD_PRELOAD, as no
+# real disk fails on demand), or kill -9 at any moment. Where the process died before it could
+# put the old bytes back, a backup beside the profile is the one file left, and the next run puts
+# them back before anything else. The same kills during a save through a new file leave nothing.
+# Usage: in_place_faults_test.sh TOOL SHIM [KILLS]   (KILLS: rounds of kill -9 per path, 100)
+set -u
+tool=$(realpath "$1")
+shim=$(realpath "$2")
+kills=${3:-100}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $1" >&2
+  failures=$((failures + 1))
+}
+
+yes '  <line>a line of a large profile</line>' | head -c 100000000 >"$work/old.xml"
+printf '<lx>\n<mapfiles>old.cmr</mapfiles>\n<showraster>0</showraster>\n</lx>\n' >>"$work/old.xml"
+cp "$work/old.xml" "$work/new.xml"
+"$tool" "$work/new.xml" >/dev/null || fail "the reference rewrite"
+d=$work/profile
+mkdir "$d"
+cd "$d" || exit 1
+
+# A fresh profile with a second name, so that it is written in place.
+fresh_in_place() {
+  rm -f "$d"/* "$d"/.talvor-*
+  cp "$work/old.xml" p.xml
+  ln p.xml other.xml
+}
+names() { ls -A | sort | tr '\n' ' '; }
+backups() { ls -A | grep -c '^\.talvor-backup-'; }
+
+# A disk that fails part-way through the new bytes: the old bytes are back, and no backup stays.
+fresh_in_place
+FAIL_PWRITE_AFTER=1 LD_PRELOAD=$shim "$tool" p.xml >/dev/null 2>"$work/err"
+[ $? -eq 1 ] || fail "a write failing part-way: exit code"
+cmp -s p.xml "$work/old.xml" || fail "a write failing part-way: not the old bytes"
+[ "$(names)" = "other.xml p.xml " ] || fail "a write failing part-way: left $(names)"
+grep -q "^Erreur d'écriture dans le flux: Input/output error.$" "$work/err" ||
+  fail "a write failing part-way: $(cat "$work/err")"
+
+# A disk that fails from the flush of the new bytes on: the old bytes cannot go back, the message
+# names the backup that holds them, and the next run puts them back before it saves.
+fresh_in_place
+FAIL_FSYNC_AFTER=3 FAIL_COPY_AFTER=1 LD_PRELOAD=$shim "$tool" p.xml >/dev/null 2>"$work/err"
+[ $? -eq 1 ] || fail "a failing disk: exit code"
+backup=$(ls -A | grep '^\.talvor-backup-')
+grep -q "L'ancien contenu du fichier est dans \"$d/$backup\"" "$work/err" ||
+  fail "a failing disk: the message does not name the backup: $(cat "$work/err")"
+"$tool" --check p.xml >/dev/null 2>&1
+[ $? -eq 3 ] || fail "a failing disk: the next run does not find the old profile"
+cmp -s p.xml "$work/old.xml" || fail "a failing disk: the next run did not put the old bytes back"
+"$tool" p.xml >/dev/null || fail "a failing disk: the run after it"
+cmp -s p.xml "$work/new.xml" && [ "$(names)" = "other.xml p.xml " ] ||
+  fail "a failing disk: after the next run: $(names)"
+
+# A backup left, then the profile changed by another program: nothing is undone, both stay.
+fresh_in_place
+FAIL_PWRITE_AFTER=1 FAIL_COPY_AFTER=1 LD_PRELOAD=$shim "$tool" p.xml >/dev/null 2>&1
+echo '<their-line/>' >>p.xml
+touch -d '+1 hour' p.xml
+cp p.xml "$work/theirs.xml"
+"$tool" p.xml >/dev/null 2>"$work/err"
+[ $? -eq 1 ] || fail "changed after an interrupted rewrite: exit code"
+grep -q "Une réécriture de ce fichier a été interrompue, puis il a été modifié" "$work/err" ||
+  fail "changed after an interrupted rewrite: $(cat "$work/err")"
+cmp -s p.xml "$work/theirs.xml" && [ "$(backups)" -eq 1 ] ||
+  fail "changed after an interrupted rewrite: the profile or its backup did not stay"
+
+# The process id holds the profile's lock to save it.
+saving() {
+  awk -v pid="$1" '$2 == "FLOCK" && $4 == "WRITE" && $5 == pid { found = 1 } END { exit !found }' \
+    /proc/locks
+}
+# One save's time in milliseconds, from its lock to its end.
+save_time() {
+  "$tool" p.xml >/dev/null &
+  pid=$!
+  until saving "$pid" || ! kill -0 "$pid" 2>/dev/null; do sleep 0.005; done
+  start=$(date +%s%N)
+  wait "$pid"
+  echo $((($(date +%s%N) - start) / 1000000))
+}
+
+# kills NAME SETUP NAMES: kill -9 at random moments of the save, $kills times.
+kill_rounds() {
+  eval "$2"
+  span=$(save_time)
+  bad=0 restored=0
+  for round in $(seq "$kills"); do
+    eval "$2"
+    "$tool" p.xml >/dev/null 2>&1 &
+    pid=$!
+    until saving "$pid" || ! kill -0 "$pid" 2>/dev/null; do sleep 0.002; done
+    sleep "$(awk -v span="$span" -v seed="$round$$" 'BEGIN { srand(seed); printf "%.3f", rand() * span / 1000 }')"
+    kill -9 "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    if [ "$(backups)" -gt 0 ]; then
+      # The next read puts the old bytes back; a run then saves as usual.
+      restored=$((restored + 1))
+      "$tool" --check p.xml >/dev/null 2>&1
+      cmp -s p.xml "$work/old.xml" && [ "$(backups)" -eq 0 ] || {
+        bad=$((bad + 1))
+        echo "  round $round: the next read did not put the old bytes back" >&2
+      }
+      "$tool" p.xml >/dev/null 2>&1
+    fi
+    if ! cmp -s p.xml "$work/old.xml" && ! cmp -s p.xml "$work/new.xml"; then
+      bad=$((bad + 1))
+      echo "  round $round: neither old nor new" >&2
+    fi
+    [ "$(names)" = "$3" ] || {
+      bad=$((bad + 1))
+      echo "  round $round: left $(names)" >&2
+    }
+  done
+  echo "$1: $kills kills over a save of $span ms; $restored left a backup that the next run restored"
+  [ "$bad" -eq 0 ] || fail "$1: $bad wrong rounds"
+}
+kill_rounds "kill -9 during a rewrite in place" fresh_in_place "other.xml p.xml "
+kill_rounds "kill -9 during a save through a new file" \
+  'rm -f "$d"/* "$d"/.talvor-*; cp "$work/old.xml" p.xml' "p.xml "
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures failure(s)" >&2
+  exit 1
+fi
+echo "in_place_faults_test: all passed"
