@@ -161,6 +161,50 @@ struct Handle {
     ~Handle() { CloseHandle(value); }
 };
 
+// ReplaceFileW puts the new content in the profile's place in one step on Windows: a program
+// that looks for the profile meanwhile always finds it. Wine 8's ReplaceFileW removes the profile
+// before it renames the new file: the gap is shown here, so that a Wine that closes it is noticed.
+struct ProfileWatch {
+    std::wstring path;
+    volatile LONG stop = 0;
+    volatile LONG missing = 0;
+};
+
+// Another program's view: looks for the profile until told to stop.
+DWORD WINAPI LookForProfile(void* context) {
+    auto& watch = *static_cast<ProfileWatch*>(context);
+    while (InterlockedCompareExchange(&watch.stop, 0, 0) == 0) {
+        if (GetFileAttributesW(watch.path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            InterlockedIncrement(&watch.missing);
+        }
+    }
+    return 0;
+}
+
+TEST(SafeSave, ProfileIsThereThroughoutTheReplacement) {
+    TempFolder folder;
+    const fs::path target = folder / "p.xml";
+    WriteBytes(target, pageProfile);
+    ProfileWatch watch{target.wstring()};
+    const HANDLE looker = CreateThread(nullptr, 0, LookForProfile, &watch, 0, nullptr);
+    ASSERT_NE(looker, nullptr);
+    constexpr int saves = 200;
+    for (int i = 0; i < saves; ++i) {
+        ApplyMapSet(AsText(target));
+    }
+    InterlockedExchange(&watch.stop, 1);
+    WaitForSingleObject(looker, INFINITE);
+    CloseHandle(looker);
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    if (wine) {
+        EXPECT_GT(watch.missing, 0) << "Wine's ReplaceFileW no longer leaves a gap";
+    } else {
+        EXPECT_EQ(watch.missing, 0) << "the profile was missing " << watch.missing << " times";
+    }
+    std::printf("the profile was found missing %ld times during %d saves\n",
+                static_cast<long>(watch.missing), saves);
+}
+
 TEST(SafeSave, ProfileHeldOpenElsewhereIsKept) {
     TempFolder folder;
     const fs::path target = folder / "p.xml";
