@@ -9,6 +9,9 @@
 #   (KERNEL32, USER32, GDI32, msvcrt, ole32, ADVAPI32), and only functions that Windows XP exports
 #   (tests/xp_exports_check.sh: the lists of 32-bit XP SP3, and on amd64 those of the functions
 #   that only 64-bit Windows has);
+# - on x86, no instruction beyond the Pentium Pro's (MMX, SSE and later) outside the code that
+#   runs only after a CPUID test (tests/instruction_set_check.py, with the map EXE.map of the
+#   link); every x86-64 processor has SSE2, which the 64-bit code uses throughout;
 # - an embedded manifest, if any, naming only its own processor architecture or "*";
 # - at most MAX-BYTES bytes.
 # Usage: shipped_image_test.sh OBJDUMP x86|amd64 MAX-BYTES EXE
@@ -77,6 +80,11 @@ else
   set -- "$tests/xp-sp3-exports" "$tests/x64-only-exports"
 fi
 sh "$tests/xp_exports_check.sh" "$objdump" "$exe" "$@" || status=1
+
+if [ "$arch" = x86 ]; then
+  python3 "$tests/instruction_set_check.py" "$objdump" "$exe" "$exe.map" \
+    "$tests/cpuid-guarded-code.txt" || status=1
+fi
 
 # The manifest, if the image has one (resource type 24).
 if manifest=$(wrestool -x -R -t 24 "$exe" 2>/dev/null) && [ -n "$manifest" ]; then

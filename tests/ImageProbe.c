@@ -1,5 +1,5 @@
-/* A program of a few lines for the test of the Windows XP export check: besides what the C
-   runtime imports, it imports the one function that its build names, or none. */
+/* A program of a few lines for the tests of the image checks: besides what the C runtime needs,
+   it imports the one function that its build names, or runs one SSE instruction, or neither. */
 
 #include <windows.h>
 
@@ -17,6 +17,11 @@ int main(void) {
 #elif defined(PROBE_SHLWAPI)
     /* Windows XP has it, but the check has no list for the DLL. */
     return PathFileExistsW(L"probe");
+#elif defined(PROBE_SSE)
+    /* An instruction of the Pentium III's SSE, with no CPUID test before it; the compiler
+       uses no SSE register for this processor, so none needs saving. */
+    __asm__ volatile("xorps %xmm0, %xmm0");
+    return 0;
 #else
     return GetTickCount() == 0;
 #endif
