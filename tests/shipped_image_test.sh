@@ -12,14 +12,19 @@
 # - on x86, no instruction beyond the Pentium Pro's (MMX, SSE and later) outside the code that
 #   runs only after a CPUID test (tests/instruction_set_check.py, with the map EXE.map of the
 #   link); every x86-64 processor has SSE2, which the 64-bit code uses throughout;
-# - an embedded manifest, if any, naming only its own processor architecture or "*";
+# - its manifest, version record and icon (tests/image_resources_check.py, which takes VERSION,
+#   MANIFEST, ICON and --long-path-aware): the project's files, a manifest that Windows XP's
+#   parser takes, that names only its own processor architecture or "*", runs the program as
+#   invoker and declares the Windows versions from Vista on, and a version record of VERSION
+#   that names the program's own file;
 # - at most MAX-BYTES bytes.
-# Usage: shipped_image_test.sh OBJDUMP x86|amd64 MAX-BYTES EXE
+# Usage: shipped_image_test.sh OBJDUMP x86|amd64 MAX-BYTES EXE VERSION MANIFEST ICON [--long-path-aware]
 set -euf
 objdump=$1
 arch=$2
 max_bytes=$3
 exe=$4
+shift 4
 tests=$(dirname "$0")
 status=0
 
@@ -35,7 +40,8 @@ lower() {
 case $arch in
   x86) format=pei-i386 magic=010b oldest=501 characteristics=0140 ;;
   amd64) format=pei-x86-64 magic=020b oldest=502 characteristics=0160 ;;
-  *) echo "usage: $0 OBJDUMP x86|amd64 MAX-BYTES EXE" >&2; exit 2 ;;
+  *) echo "usage: $0 OBJDUMP x86|amd64 MAX-BYTES EXE VERSION MANIFEST ICON [--long-path-aware]" >&2
+     exit 2 ;;
 esac
 
 headers=$("$objdump" -p "$exe")
@@ -75,31 +81,19 @@ done
 
 # Each imported function against what Windows XP exports; it prints the imports.
 if [ "$arch" = x86 ]; then
-  set -- "$tests/xp-sp3-exports"
+  sh "$tests/xp_exports_check.sh" "$objdump" "$exe" "$tests/xp-sp3-exports" || status=1
 else
-  set -- "$tests/xp-sp3-exports" "$tests/x64-only-exports"
+  sh "$tests/xp_exports_check.sh" "$objdump" "$exe" "$tests/xp-sp3-exports" \
+    "$tests/x64-only-exports" || status=1
 fi
-sh "$tests/xp_exports_check.sh" "$objdump" "$exe" "$@" || status=1
 
 if [ "$arch" = x86 ]; then
   python3 "$tests/instruction_set_check.py" "$objdump" "$exe" "$exe.map" \
     "$tests/cpuid-guarded-code.txt" || status=1
 fi
 
-# The manifest, if the image has one (resource type 24).
-if manifest=$(wrestool -x -R -t 24 "$exe" 2>/dev/null) && [ -n "$manifest" ]; then
-  printf '%s\n' "$manifest" | xmllint --noout - || wrong "the manifest is not well-formed XML"
-  architectures=$(printf '%s\n' "$manifest" |
-    xmllint --xpath '//*[local-name()="assemblyIdentity"]/@processorArchitecture' - 2>/dev/null |
-    grep -o 'processorArchitecture="[^"]*"' | sed 's/.*="\(.*\)"/\1/' || true)
-  echo "manifest processor architectures:" $architectures
-  for value in $architectures; do
-    [ "$value" = "*" ] || [ "$(lower "$value")" = "$arch" ] ||
-      wrong "the manifest names processor architecture $value in a $arch image"
-  done
-else
-  echo "no manifest"
-fi
+# Its manifest, version record and icon, read back from the image.
+python3 "$tests/image_resources_check.py" "$exe" "$arch" "$@" || status=1
 
 size=$(wc -c <"$exe")
 echo "size: $size bytes (at most $max_bytes)"
