@@ -22,7 +22,7 @@ from pathlib import Path
 VECTOR_REGISTER = re.compile(r"%(?:[xyz]?mm[0-9]+|k[0-7])\b")
 # Instructions without such a register that came with or after MMX and SSE.
 LATER = re.compile(
-    r"(?:emms|femms|ldmxcsr|stmxcsr|v?[lsm]fence|clflush\w*|clwb|movnti|prefetch\w*|"
+    r"(?:emms|femms|ldmxcsr|stmxcsr|[lsm]fence|clflush\w*|clwb|movnti|prefetch\w*|"
     r"fxsave\w*|fxrstor\w*|xsave\w*|xrstor\w*|xgetbv|xsetbv|rdrand|rdseed|popcnt|lzcnt|tzcnt|"
     r"movbe|crc32\w*|andn|bextr|blsi|blsmsk|blsr|bzhi|mulx|pdep|pext|rorx|sarx|shlx|shrx|"
     r"adcx|adox|sysenter|sysexit|syscall|sysret|rdtscp|rdpid|monitor\w*|mwait\w*)"
