@@ -3,6 +3,7 @@
 #include "app/ErrorReporting.h"
 #include "app/SystemError.h"
 #include "text/WideText.h"
+#include "win32/CommonControls.h"
 #include "win32/Handles.h"
 
 namespace {
@@ -89,6 +90,9 @@ void PushButton::Show() {
 }
 
 void PushButton::Create() {
+    // The common controls' classes first, as the platform asks; where they cannot be had, the
+    // window below fails and says why.
+    StandardControls();
     window_ = CreateWindowExW(0, L"Button", Wide(caption_), WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON,
                               bounds_.left, bounds_.top, bounds_.width, bounds_.height, parent_,
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)),

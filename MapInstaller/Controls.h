@@ -45,9 +45,9 @@ class DrawnLabel : public EventSource {
 };
 
 // A standard push button. Its platform window is made when it is first shown: the platform's
-// button code (the common controls library) then loads after the window's first paint, not
-// before it. Its messages pass through the same guard as every window's of the application
-// before the platform's button code handles them.
+// button code (the common controls library, loaded and initialised just before the window is
+// made) then comes after the window's first paint, not before it. Its messages pass through the
+// same guard as every window's of the application before the platform's button code handles them.
 class PushButton : public EventSource {
   public:
     PushButton(int id, TextView caption) : id_(id), caption_(caption) {}

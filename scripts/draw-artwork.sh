@@ -2,6 +2,7 @@
 # Draws the installer's artwork and writes it into resources/:
 #   resources/logo.jpg  the picture the installer's window shows
 #   resources/app.ico   the program's icon, assembled by scripts/make-ico.py
+#   resources/talvor-apply.ico  the tool's icon: two of app.ico's images, to stay small
 # The output is committed; the build never runs this. Re-running it gives the
 # same pictures (the one random input, the terrain's roughness, is seeded).
 # Needs ImageMagick, python3, icoutils (for the check at the end) and the
@@ -347,6 +348,10 @@ icon() {
   python3 "$repo/scripts/make-ico.py" "$out/app.ico" "$work" 16 32 48 256
   python3 "$repo/scripts/make-ico.py" --list "$out/app.ico"
   icotool --list "$out/app.ico"
+  # The command-line tool shows its icon in file lists only: the small picture with its alpha
+  # channel and the large one with a palette cost 3.3 KB, where the installer's 12 cost 117 KB.
+  python3 "$repo/scripts/make-ico.py" --pick "$out/talvor-apply.ico" "$out/app.ico" 16:32 32:8
+  python3 "$repo/scripts/make-ico.py" --list "$out/talvor-apply.ico"
 }
 
 logo

@@ -15,7 +15,11 @@ serves every pixel less than half opaque, since Windows draws such icons by
 masking with the AND bitmap and then XOR-ing the colours. Entries of 256
 pixels are stored as PNG, smaller ones as DIBs.
 
+--pick writes a smaller icon made of some entries of another, each given as
+SIZE:DEPTH, copied byte for byte.
+
     make-ico.py OUTPUT.ico FOLDER SIZE...
+    make-ico.py --pick OUTPUT.ico SOURCE.ico SIZE:DEPTH...
     make-ico.py --list FILE.ico
 """
 
@@ -117,6 +121,32 @@ def build(output, folder, sizes):
             colours = rgba if depth == 32 else read_raw(folder / f"{size}-{depth}.rgb", size, 3)
             encode = png_entry if size >= PNG_FROM_SIZE else dib_entry
             images.append((size, depth, encode(size, depth, rgba, colours)))
+    write(output, images)
+
+
+def entries(path):
+    """The entries of an icon file as (size, depth, data)."""
+    data = Path(path).read_bytes()
+    reserved, kind, count = struct.unpack_from("<HHH", data)
+    if reserved != 0 or kind != 1:
+        raise SystemExit(f"{path}: not an icon file")
+    for i in range(count):
+        w, _, _, _, _, bits, length, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
+        yield w or 256, bits, data[offset:offset + length]
+
+
+def pick(output, source, choices):
+    available = {(size, depth): data for size, depth, data in entries(source)}
+    images = []
+    for choice in choices:
+        size, depth = (int(n) for n in choice.split(":"))
+        if (size, depth) not in available:
+            raise SystemExit(f"{source} has no {size}x{size} entry of {depth} bits per pixel")
+        images.append((size, depth, available[(size, depth)]))
+    write(output, images)
+
+
+def write(output, images):
     directory = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for size, depth, data in images:
@@ -152,6 +182,8 @@ def describe(path):
 def main(argv):
     if len(argv) == 3 and argv[1] == "--list":
         describe(argv[2])
+    elif len(argv) >= 5 and argv[1] == "--pick":
+        pick(argv[2], argv[3], argv[4:])
     elif len(argv) >= 4:
         build(argv[1], Path(argv[2]), [int(s) for s in argv[3:]])
     else:

@@ -35,6 +35,10 @@ Fichiers :
                                 déploiement sans intervention (talvor-apply.exe --help).
   SHA256SUMS                    l'empreinte SHA-256 de chacun des deux programmes.
 
+Configuration requise : Windows XP SP3 ou plus récent, 32 ou 64 bits, et un
+processeur de la classe du Pentium Pro (Pentium Pro, Pentium II ou plus récent,
+AMD Athlon ou plus récent ; un Pentium MMX ou un AMD K6 ne suffit pas).
+
 Vérifier un programme téléchargé : dans une invite de commandes ouverte dans son
 dossier, tapez
     certutil -hashfile Talvor_Skarnel_Installer.exe SHA256
@@ -77,6 +81,10 @@ Files:
   talvor-apply.exe              the same change on the command line, for unattended
                                 deployment (talvor-apply.exe --help).
   SHA256SUMS                    the SHA-256 sum of each of the two programs.
+
+Requirements: Windows XP SP3 or later, 32- or 64-bit, and a processor of the
+Pentium Pro's class (Pentium Pro, Pentium II or later, AMD Athlon or later; a
+Pentium MMX or an AMD K6 will not do).
 
 To check a downloaded program, open a command prompt in its folder and type
     certutil -hashfile Talvor_Skarnel_Installer.exe SHA256

@@ -9,7 +9,10 @@
 #include <vector>
 
 #include "MapInstaller/MapInstaller.h"
+#include "text/Text.h"
+#include "win32/CommonControls.h"
 #include "win32/Handles.h"
+#include "win32/ModulePath.h"
 #include "win32/WindowDpi.h"
 
 namespace {
@@ -163,6 +166,12 @@ TEST_F(MainWindowTest, ADpiChangeTakesTheSuggestedRectangleAndScalesControlsAndF
     ASSERT_NE(Button(), nullptr);
     // Shown, on a window that the test never shows.
     EXPECT_TRUE(GetWindowLongPtrW(Button(), GWL_STYLE) & WS_VISIBLE);
+    // Of the button class that the common controls registered before it was made.
+    WNDCLASSEXW standard{};
+    standard.cbSize = sizeof(standard);
+    ASSERT_NE(StandardControls(), nullptr);
+    EXPECT_EQ(GetClassLongPtrW(Button(), GCW_ATOM),
+              GetClassInfoExW(StandardControls(), L"Button", &standard));
     const RECT button = ChildRect(form.Handle(), Button());
     EXPECT_EQ(button.left, 288);
     EXPECT_EQ(button.top, 209);
@@ -187,6 +196,22 @@ TEST_F(MainWindowTest, ARoundTripOfScalesComesBackToTheSameLayout) {
     EXPECT_EQ(after.Width(), before.Width());
     EXPECT_EQ(after.Height(), before.Height());
     EXPECT_EQ(after.RightmostInk(0, 26), before.RightmostInk(0, 26));
+}
+
+// The common controls of the manifest (version 6, from the side-by-side folder, not the system
+// folder's version 5.82), with their own button class.
+TEST(StandardControlsTest, AreTheManifestsVersionWithTheirButton) {
+    const HMODULE controls = StandardControls();
+    ASSERT_NE(controls, nullptr);
+    Text path = ModulePath(controls);
+    for (char16_t& c : path) {
+        c = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+    }
+    EXPECT_NE(path.find(u"\\winsxs\\"), Text::npos) << ToUtf8(path);
+    WNDCLASSEXW button{};
+    button.cbSize = sizeof(button);
+    EXPECT_NE(GetClassInfoExW(controls, L"Button", &button), 0);
+    EXPECT_EQ(StandardControls(), controls);
 }
 
 }  // namespace

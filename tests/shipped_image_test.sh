@@ -6,17 +6,26 @@
 # - DllCharacteristics exactly DYNAMIC_BASE|NX_COMPAT (0x140), with HIGH_ENTROPY_VA on amd64
 #   (0x160), and a base relocation table for ASLR to use;
 # - imports only from the DLLs loaded before the program's first statement on every Windows
-#   (KERNEL32, USER32, GDI32, msvcrt, ole32, ADVAPI32), by name, and none of the functions of
-#   DENY-LIST (tests/imports-newer-than-xp.txt);
-# - an embedded manifest, if any, naming only its own processor architecture or "*";
+#   (KERNEL32, USER32, GDI32, msvcrt, ole32, ADVAPI32), and only functions that Windows XP exports
+#   (tests/xp_exports_check.sh: the lists of 32-bit XP SP3, and on amd64 those of the functions
+#   that only 64-bit Windows has);
+# - on x86, no instruction beyond the Pentium Pro's (MMX, SSE and later) outside the code that
+#   runs only after a CPUID test (tests/instruction_set_check.py, with the map EXE.map of the
+#   link); every x86-64 processor has SSE2, which the 64-bit code uses throughout;
+# - its manifest, version record and icon (tests/image_resources_check.py, which takes VERSION,
+#   MANIFEST, ICON and --long-path-aware): the project's files, a manifest that Windows XP's
+#   parser takes, that names only its own processor architecture or "*", runs the program as
+#   invoker and declares the Windows versions from Vista on, and a version record of VERSION
+#   that names the program's own file;
 # - at most MAX-BYTES bytes.
-# Usage: shipped_image_test.sh OBJDUMP x86|amd64 MAX-BYTES DENY-LIST EXE
+# Usage: shipped_image_test.sh OBJDUMP x86|amd64 MAX-BYTES EXE VERSION MANIFEST ICON [--long-path-aware]
 set -euf
 objdump=$1
 arch=$2
 max_bytes=$3
-deny_list=$4
-exe=$5
+exe=$4
+shift 4
+tests=$(dirname "$0")
 status=0
 
 wrong() {
@@ -31,7 +40,8 @@ lower() {
 case $arch in
   x86) format=pei-i386 magic=010b oldest=501 characteristics=0140 ;;
   amd64) format=pei-x86-64 magic=020b oldest=502 characteristics=0160 ;;
-  *) echo "usage: $0 OBJDUMP x86|amd64 MAX-BYTES DENY-LIST EXE" >&2; exit 2 ;;
+  *) echo "usage: $0 OBJDUMP x86|amd64 MAX-BYTES EXE VERSION MANIFEST ICON [--long-path-aware]" >&2
+     exit 2 ;;
 esac
 
 headers=$("$objdump" -p "$exe")
@@ -59,14 +69,9 @@ relocations=$(printf '%s\n' "$headers" |
   sed -n 's/^Entry 5 [0-9a-fA-F]* \([0-9a-fA-F]*\) Base Relocation Directory.*/\1/p')
 [ -n "$relocations" ] && [ $(( 0x$relocations )) -ne 0 ] || wrong "no base relocation table"
 
-# The import table as lines "DLL FUNCTION"; a function imported by ordinal shows as "<none>".
-imports=$(printf '%s\n' "$headers" | awk '
-  /^\tDLL Name: / { dll = $3; next }
-  /^$/ { dll = "" }
-  dll != "" && /^\t[0-9a-f]+\t/ { print dll, ($3 == "" ? "<none>" : $3) }')
-[ -n "$imports" ] || wrong "no import found"
+# The DLLs that the import table names.
+imports=$(sh "$tests/image-imports.sh" "$objdump" "$exe")
 for dll in $(printf '%s\n' "$imports" | cut -d' ' -f1 | sort -uf); do
-  echo "imports from $dll:" $(printf '%s\n' "$imports" | awk -v d="$dll" '$1 == d { print $2 }')
   case " $(lower "$dll") " in
     *" kernel32.dll "* | *" user32.dll "* | *" gdi32.dll "* | *" msvcrt.dll "* | \
       *" ole32.dll "* | *" advapi32.dll "*) ;;
@@ -74,50 +79,21 @@ for dll in $(printf '%s\n' "$imports" | cut -d' ' -f1 | sort -uf); do
   esac
 done
 
-# Each import against the deny-list, whose shell patterns become regular expressions.
-denied=$(printf '%s\n' "$imports" | awk -v arch="$arch" -v list="$deny_list" '
-  BEGIN {
-    while ((getline line < list) > 0) {
-      if (line ~ /^#/ || line !~ /[^ \t]/) continue
-      split(line, field, " ")
-      if (field[3] != "all" && field[3] != arch) continue
-      since = line
-      sub(/^[^ \t]+[ \t]+[^ \t]+[ \t]+[^ \t]+[ \t]+/, "", since)
-      regex = field[2]
-      gsub(/\./, "\\.", regex)
-      gsub(/\*/, ".*", regex)
-      gsub(/\?/, ".", regex)
-      n++
-      dlls[n] = tolower(field[1]); regexes[n] = "^" regex "$"; versions[n] = since
-    }
-  }
-  $2 == "<none>" { print "wrong: " $1 ": a function imported by ordinal, which cannot be checked"; next }
-  {
-    for (i = 1; i <= n; i++) {
-      if (tolower($1) == dlls[i] && $2 ~ regexes[i]) {
-        print "wrong: " $1 " " $2 ": needs " versions[i]
-        break
-      }
-    }
-  }')
-if [ -n "$denied" ]; then
-  printf '%s\n' "$denied" >&2
-  status=1
-fi
-# The manifest, if the image has one (resource type 24).
-if manifest=$(wrestool -x -R -t 24 "$exe" 2>/dev/null) && [ -n "$manifest" ]; then
-  printf '%s\n' "$manifest" | xmllint --noout - || wrong "the manifest is not well-formed XML"
-  architectures=$(printf '%s\n' "$manifest" |
-    xmllint --xpath '//*[local-name()="assemblyIdentity"]/@processorArchitecture' - 2>/dev/null |
-    grep -o 'processorArchitecture="[^"]*"' | sed 's/.*="\(.*\)"/\1/' || true)
-  echo "manifest processor architectures:" $architectures
-  for value in $architectures; do
-    [ "$value" = "*" ] || [ "$(lower "$value")" = "$arch" ] ||
-      wrong "the manifest names processor architecture $value in a $arch image"
-  done
+# Each imported function against what Windows XP exports; it prints the imports.
+if [ "$arch" = x86 ]; then
+  sh "$tests/xp_exports_check.sh" "$objdump" "$exe" "$tests/xp-sp3-exports" || status=1
 else
-  echo "no manifest"
+  sh "$tests/xp_exports_check.sh" "$objdump" "$exe" "$tests/xp-sp3-exports" \
+    "$tests/x64-only-exports" || status=1
 fi
+
+if [ "$arch" = x86 ]; then
+  python3 "$tests/instruction_set_check.py" "$objdump" "$exe" "$exe.map" \
+    "$tests/cpuid-guarded-code.txt" || status=1
+fi
+
+# Its manifest, version record and icon, read back from the image.
+python3 "$tests/image_resources_check.py" "$exe" "$arch" "$@" || status=1
 
 size=$(wc -c <"$exe")
 echo "size: $size bytes (at most $max_bytes)"
