@@ -197,8 +197,13 @@ AccessiblePart TForm1::DescribePart(const AccessibleContent& content, long id) n
     const auto& form = static_cast<const TForm1&>(content);
     using Kind = AccessiblePart::Kind;
     const auto label = [](const DrawnLabel& control) {
-        return AccessiblePart{Kind::staticText, control.Caption(), control.Visible(), false,
-                              control.Area()};
+        return AccessiblePart{.kind = Kind::staticText,
+                              .name = control.Caption(),
+                              .visible = control.Visible(),
+                              .focused = false,
+                              .bounds = control.Area(),
+                              .window = nullptr,
+                              .pressable = false};
     };
     switch (id) {
         case label1Part:
@@ -210,8 +215,13 @@ AccessiblePart TForm1::DescribePart(const AccessibleContent& content, long id) n
         case label4Part:
             return label(form.Label4);
         default:
-            return {Kind::pushButton, button1Caption, form.Button1.Visible(),
-                    form.Button1.Focused(), form.Button1.Area()};
+            return {.kind = Kind::pushButton,
+                    .name = button1Caption,
+                    .visible = form.Button1.Visible(),
+                    .focused = form.Button1.Focused(),
+                    .bounds = form.Button1.Area(),
+                    .window = form.Button1.Handle(),
+                    .pressable = form.Button1.TakesClicks()};
     }
 }
 
