@@ -226,8 +226,16 @@ AccessiblePart TForm1::DescribePart(const AccessibleContent& content, long id) n
 }
 
 void TForm1::OnPaint() {
-    const PaintScope paint(Handle());
-    PaintContent(paint.Dc(), paint.Dirty());
+    {
+        const PaintScope paint(Handle());
+        PaintContent(paint.Dc(), paint.Dirty());
+    }
+    // "Credits :" is not revealed: it appears with the window. Readers are told of it once the
+    // window's first paint has put it on screen, before the reveal tells them of the lines below.
+    if (!headingAnnounced_) {
+        headingAnnounced_ = true;
+        accessibility_.AnnounceShown(label1Part);
+    }
 }
 
 void TForm1::PaintContent(HDC dc, const RECT& dirty) {
