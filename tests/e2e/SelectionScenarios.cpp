@@ -112,16 +112,6 @@ Installer StartRevealed(const ScratchFolder& folder,
     return StartRevealedWith(program, FolderArguments(folder.Profiles()));
 }
 
-// The file-open dialog's name box: an Edit (id 0x480) under Wine, an Edit inside a ComboBoxEx32
-// (id 0x47C) on Windows.
-HWND FileNameBox(HWND dialog) {
-    if (const HWND edit = GetDlgItem(dialog, 0x480); edit != nullptr) {
-        return edit;
-    }
-    const HWND combo = GetDlgItem(dialog, 0x47C);
-    return combo != nullptr ? FindWindowExW(combo, nullptr, L"Edit", nullptr) : nullptr;
-}
-
 // The text of another process's edit box, asked with the message itself.
 std::wstring EditText(HWND edit) {
     wchar_t text[MAX_PATH] = {};
