@@ -286,6 +286,24 @@ TEST(ProfileSelection, AFileAsArgumentOneIsReadyInTheDialogAndEnterPicksIt) {
     EXPECT_EQ(ReadBytes(profile), kRewritten);
 }
 
+TEST(ProfileSelection, AMissingFileAsArgumentOneOpensItsFolderWithAnEmptyName) {
+    ScratchFolder folder;
+    const fs::path profile = WriteProfile(folder);
+    const Installer installer = StartRevealedWith(
+        Options().installer, L"\"" + (folder.Profiles() / L"Nobody.xml").wstring() + L"\"");
+
+    const HWND dialog = OpenFileDialog(installer);
+    ASSERT_NE(dialog, nullptr) << "no file-open dialog";
+    EXPECT_EQ(EditText(FileNameBox(dialog)), L"");
+    EXPECT_EQ(installer.OwnedBoxes().size(), 1u) << "no message besides the dialog";
+    // A bare name is looked for in the folder that the dialog shows: the folder of the missing
+    // file.
+    Choose(dialog, L"profile.xml");
+
+    EXPECT_EQ(installer.Proc().WaitForExit(kExitTimeout), std::optional<DWORD>(0));
+    EXPECT_EQ(ReadBytes(profile), kRewritten);
+}
+
 TEST(ProfileSelection, CancelShowsTheNoticeThenEndsWithTheProfileUntouched) {
     ScratchFolder folder;
     const fs::path profile = WriteProfile(folder);
