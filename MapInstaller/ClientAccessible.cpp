@@ -2,6 +2,8 @@
 
 #include <oleacc.h>
 
+#include <utility>
+
 #include "win32/SystemLibrary.h"
 
 // The platform's accessibility library and the text allocator of its interfaces, loaded at the
@@ -15,14 +17,42 @@ struct AccessibilityFunctions {
         accessibility.Procedure<decltype(&CreateStdAccessibleObject)>("CreateStdAccessibleObject");
     decltype(&SysAllocStringLen) allocateText =
         automation.Procedure<decltype(&SysAllocStringLen)>("SysAllocStringLen");
+    decltype(&SysFreeString) freeText =
+        automation.Procedure<decltype(&SysFreeString)>("SysFreeString");
 
     bool Complete() const {
         return lresultFromObject != nullptr && createStandardObject != nullptr &&
-               allocateText != nullptr;
+               allocateText != nullptr && freeText != nullptr;
     }
 };
 
 namespace {
+
+// What Windows' own objects for push buttons call their default action, in the program's two
+// languages; used where the platform's object for the button's window names none (Wine's).
+constexpr TextView pressInFrench = u"Appuyer";
+constexpr TextView pressInEnglish = u"Press";
+
+// Owns a text that the automation library allocated, as the platform's objects return them.
+class AutomationText {
+  public:
+    explicit AutomationText(const AccessibilityFunctions& functions) : functions_(functions) {}
+    ~AutomationText() { functions_.freeText(text_); }
+    AutomationText(const AutomationText&) = delete;
+    AutomationText& operator=(const AutomationText&) = delete;
+
+    BSTR* Put() {
+        functions_.freeText(std::exchange(text_, nullptr));
+        return &text_;
+    }
+    bool Empty() const { return text_ == nullptr || text_[0] == L'\0'; }
+    // Hands the text over to the caller, who frees it (a reader, through COM).
+    BSTR Release() { return std::exchange(text_, nullptr); }
+
+  private:
+    const AccessibilityFunctions& functions_;
+    BSTR text_ = nullptr;
+};
 
 VARIANT Integer(long value) {
     VARIANT variant{};
@@ -281,8 +311,8 @@ class ClientAccessibleObject final : public IAccessible {
         return S_OK;
     }
 
-    // Nothing more to say than the name and the role; the parts have no value, help, shortcut,
-    // selection or action of their own (the button is pressed through its own window).
+    // Nothing more to say than the name, the role and the button's action; the parts have no
+    // value, help, shortcut or selection of their own.
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT, BSTR* value) override {
         return NotSupported(value);
     }
@@ -301,9 +331,6 @@ class ClientAccessibleObject final : public IAccessible {
     HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT, BSTR* shortcut) override {
         return NotSupported(shortcut);
     }
-    HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT, BSTR* action) override {
-        return NotSupported(action);
-    }
     HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* selection) override {
         if (selection != nullptr) {
             selection->vt = VT_EMPTY;
@@ -311,7 +338,39 @@ class ClientAccessibleObject final : public IAccessible {
         return DISP_E_MEMBERNOTFOUND;
     }
     HRESULT STDMETHODCALLTYPE accSelect(LONG, VARIANT) override { return DISP_E_MEMBERNOTFOUND; }
-    HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT) override { return DISP_E_MEMBERNOTFOUND; }
+
+    // The button's action is named as the platform names a push button's, so that voice control
+    // and a reader's activate command find it.
+    HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override {
+        if (action == nullptr) {
+            return E_POINTER;
+        }
+        *action = nullptr;
+        return Check(child, [&](const std::optional<AccessiblePart>& part) {
+            if (!part || part->kind != AccessiblePart::Kind::pushButton) {
+                return DISP_E_MEMBERNOTFOUND;
+            }
+            *action = PressName(part->window);
+            return *action != nullptr ? S_OK : E_OUTOFMEMORY;
+        });
+    }
+
+    // A press is a click through the button's own window: posted, so that the reader's call
+    // returns before the click handler opens its modal dialog, and handled like any click, guard
+    // included. A button that a click cannot reach (hidden, or a dialog holds the window) is not
+    // pressed.
+    HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
+        return Check(child, [&](const std::optional<AccessiblePart>& part) {
+            if (!part || part->kind != AccessiblePart::Kind::pushButton) {
+                return DISP_E_MEMBERNOTFOUND;
+            }
+            if (!part->pressable || !PostMessageW(part->window, BM_CLICK, 0, 0)) {
+                return E_FAIL;
+            }
+            return S_OK;
+        });
+    }
+
     HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return E_NOTIMPL; }
 
@@ -335,6 +394,26 @@ class ClientAccessibleObject final : public IAccessible {
             return E_INVALIDARG;
         }
         return answer(std::optional<AccessiblePart>(content_->Part(child.lVal)));
+    }
+
+    // The platform's name for a push button's default action in the user's language, as its
+    // own object for the button's window gives it; ours, in French or English, where that object
+    // gives none or the button has no window yet.
+    BSTR PressName(HWND button) const {
+        AutomationText name(*functions_);
+        ComPtr<IAccessible> standard;
+        if (button != nullptr &&
+            SUCCEEDED(functions_->createStandardObject(button, OBJID_CLIENT, __uuidof(IAccessible),
+                                                       standard.PutVoid())) &&
+            standard->get_accDefaultAction(Integer(CHILDID_SELF), name.Put()) == S_OK &&
+            !name.Empty()) {
+            return name.Release();
+        }
+        const TextView own = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_FRENCH
+                                 ? pressInFrench
+                                 : pressInEnglish;
+        return functions_->allocateText(reinterpret_cast<const OLECHAR*>(own.data()),
+                                        static_cast<UINT>(own.size()));
     }
 
     static HRESULT NotSupported(BSTR* text) {

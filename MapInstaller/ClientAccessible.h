@@ -21,6 +21,11 @@ struct AccessiblePart {
     bool focused;
     // In the window's client coordinates.
     RECT bounds;
+    // The part's own platform window, through which it is pressed: the button's once it exists,
+    // none for the labels.
+    HWND window;
+    // A click would reach it now: shown and enabled, in a window that takes input.
+    bool pressable;
 };
 
 // What the window tells its accessible object: its platform window, its name, how many parts it

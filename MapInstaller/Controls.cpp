@@ -110,6 +110,10 @@ bool PushButton::CanFocus() const {
     return window_ != nullptr && IsWindowVisible(window_) && IsWindowEnabled(window_);
 }
 
+bool PushButton::TakesClicks() const {
+    return CanFocus() && IsWindowEnabled(GetAncestor(window_, GA_ROOT));
+}
+
 bool PushButton::Visible() const {
     return window_ != nullptr && IsWindowVisible(window_);
 }
@@ -125,6 +129,9 @@ RECT PushButton::Area() const {
 LRESULT CALLBACK PushButton::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     const auto* button = reinterpret_cast<PushButton*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     const WNDPROC platform = button->platformProcedure_;
+    if (message == BM_CLICK && !button->TakesClicks()) {
+        return 0;
+    }
     return GuardedMessage([&](LRESULT& result) {
         result = CallWindowProcW(platform, window, message, wParam, lParam);
     });

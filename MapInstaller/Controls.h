@@ -48,6 +48,9 @@ class DrawnLabel : public EventSource {
 // button code (the common controls library, loaded and initialised just before the window is
 // made) then comes after the window's first paint, not before it. Its messages pass through the
 // same guard as every window's of the application before the platform's button code handles them.
+// A click message (BM_CLICK) that comes while the button takes no clicks is dropped, as a mouse
+// click would be: one posted before a modal dialog opened would otherwise run the click handler
+// again from the dialog's own loop.
 class PushButton : public EventSource {
   public:
     PushButton(int id, TextView caption) : id_(id), caption_(caption) {}
@@ -59,6 +62,9 @@ class PushButton : public EventSource {
     void Show();
     // Visible and enabled: Tab may give it the focus.
     bool CanFocus() const;
+    // Visible and enabled in a window that is enabled too: a click reaches it. While a modal
+    // dialog is open its owner is disabled, and a click is not taken.
+    bool TakesClicks() const;
     bool Visible() const;
     bool Focused() const;
     // In its parent's client coordinates.

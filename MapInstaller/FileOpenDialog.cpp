@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <utility>
 
+#include "MapInstaller/StartPlace.h"
 #include "text/Error.h"
 #include "text/WideText.h"
 #include "win32/ComFunctions.h"
@@ -42,17 +43,6 @@ ComPtr<IShellItem> ItemFromPath(CreateItemFromParsingName createItem, const Text
     return item;
 }
 
-bool IsExistingFile(const Text& path) {
-    const DWORD attributes = GetFileAttributesW(Wide(path));
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-// The name after the last separator of a path.
-Text FileName(const Text& path) {
-    const std::size_t separator = path.find_last_of(u"\\/");
-    return separator == Text::npos ? path : path.substr(separator + 1);
-}
-
 }  // namespace
 
 void FileOpenDialog::SetStartFolder(Text folder) {
@@ -79,17 +69,14 @@ std::optional<Text> FileOpenDialog::Execute(HWND owner) const {
     }
 
     // SetFolder rather than SetDefaultFolder: the folder given wins over the one that the
-    // platform remembers from an earlier use. A text that makes no item is dropped. A file
-    // opens the dialog in its folder with its name ready, so that Enter picks it.
-    if (!startFolder_.empty()) {
-        const bool isFile = IsExistingFile(startFolder_);
-        const ComPtr<IShellItem> item = ItemFromPath(createItem, startFolder_);
-        ComPtr<IShellItem> parent;
-        if (item && isFile && SUCCEEDED(item->GetParent(parent.Put())) && parent) {
-            dialog->SetFolder(parent.Get());
-            dialog->SetFileName(Wide(FileName(startFolder_)));
-        } else if (item) {
-            dialog->SetFolder(item.Get());
+    // platform remembers from an earlier use. A text that makes no item is dropped.
+    const StartPlace place = StartPlaceFor(startFolder_);
+    if (!place.folder.empty()) {
+        if (const ComPtr<IShellItem> folder = ItemFromPath(createItem, place.folder)) {
+            dialog->SetFolder(folder.Get());
+            if (!place.fileName.empty()) {
+                dialog->SetFileName(Wide(place.fileName));
+            }
         }
     }
     // The whole option word, not added to the defaults: the dialog does not insist that the

@@ -13,8 +13,9 @@
 class FileOpenDialog {
   public:
     // The folder in which the dialog opens, given to the platform unchanged. An existing file
-    // opens the dialog in its folder with its name filled in. Empty, or a text that names
-    // neither, lets the platform choose without a message.
+    // opens the dialog in its folder with its name filled in; a missing file in an existing
+    // folder opens that folder. Empty, or a text that names no folder, lets the platform choose
+    // without a message (StartPlace.h).
     void SetStartFolder(Text folder);
 
     // Shows the dialog modally over `owner`, with the thread's other windows disabled meanwhile,

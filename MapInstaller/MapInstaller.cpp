@@ -197,8 +197,13 @@ AccessiblePart TForm1::DescribePart(const AccessibleContent& content, long id) n
     const auto& form = static_cast<const TForm1&>(content);
     using Kind = AccessiblePart::Kind;
     const auto label = [](const DrawnLabel& control) {
-        return AccessiblePart{Kind::staticText, control.Caption(), control.Visible(), false,
-                              control.Area()};
+        return AccessiblePart{.kind = Kind::staticText,
+                              .name = control.Caption(),
+                              .visible = control.Visible(),
+                              .focused = false,
+                              .bounds = control.Area(),
+                              .window = nullptr,
+                              .pressable = false};
     };
     switch (id) {
         case label1Part:
@@ -210,14 +215,27 @@ AccessiblePart TForm1::DescribePart(const AccessibleContent& content, long id) n
         case label4Part:
             return label(form.Label4);
         default:
-            return {Kind::pushButton, button1Caption, form.Button1.Visible(),
-                    form.Button1.Focused(), form.Button1.Area()};
+            return {.kind = Kind::pushButton,
+                    .name = button1Caption,
+                    .visible = form.Button1.Visible(),
+                    .focused = form.Button1.Focused(),
+                    .bounds = form.Button1.Area(),
+                    .window = form.Button1.Handle(),
+                    .pressable = form.Button1.TakesClicks()};
     }
 }
 
 void TForm1::OnPaint() {
-    const PaintScope paint(Handle());
-    PaintContent(paint.Dc(), paint.Dirty());
+    {
+        const PaintScope paint(Handle());
+        PaintContent(paint.Dc(), paint.Dirty());
+    }
+    // "Credits :" is not revealed: it appears with the window. Readers are told of it once the
+    // window's first paint has put it on screen, before the reveal tells them of the lines below.
+    if (!headingAnnounced_) {
+        headingAnnounced_ = true;
+        accessibility_.AnnounceShown(label1Part);
+    }
 }
 
 void TForm1::PaintContent(HDC dc, const RECT& dirty) {

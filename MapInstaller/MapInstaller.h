@@ -73,6 +73,8 @@ class TForm1 : public EventSource, public MainWindow, private AccessibleContent 
     Font creditsFont_;
     // The control that had the keyboard focus when the window was last deactivated.
     HWND lastFocusedControl_ = nullptr;
+    // Screen readers have been told of the heading, at the window's first paint.
+    bool headingAnnounced_ = false;
 
     LogoImage Logo;
     DrawnLabel Label1{label1Caption, true};

@@ -1,5 +1,6 @@
-// The main window's accessible object asked in-process, before any reveal: what a screen reader
-// reads of each part, where it finds them, and what it gets once the window is gone.
+// The main window's accessible object asked in-process: what a screen reader reads of each part
+// before the reveal, where it finds them, how it presses the button once the reveal has shown it,
+// and what it gets once the window is gone.
 
 #include <gtest/gtest.h>
 
@@ -65,6 +66,76 @@ long StateOf(IAccessible& object, long id) {
     return IntegerOf(object.get_accState(Child(id), &state), state);
 }
 
+// The default action's name, or the call's result when it gives none.
+std::wstring DefaultActionOf(IAccessible& object, long id) {
+    BSTR action = nullptr;
+    const HRESULT result = object.get_accDefaultAction(Child(id), &action);
+    if (result != S_OK || action == nullptr) {
+        return L"(result " + std::to_wstring(static_cast<unsigned long>(result)) + L")";
+    }
+    std::wstring text(action, SysStringLen(action));
+    SysFreeString(action);
+    return text;
+}
+
+// How the platform names a push button's default action in the user's language: as its own
+// object for a button window does; where that names none (Wine's), "Appuyer" for French users
+// and "Press" for the others.
+std::wstring PlatformPressName(HWND button) {
+    ComPtr<IAccessible> standard;
+    BSTR action = nullptr;
+    if (button != nullptr &&
+        SUCCEEDED(CreateStdAccessibleObject(button, OBJID_CLIENT, __uuidof(IAccessible),
+                                            standard.PutVoid())) &&
+        standard->get_accDefaultAction(Child(CHILDID_SELF), &action) == S_OK && action != nullptr &&
+        SysStringLen(action) > 0) {
+        std::wstring text(action, SysStringLen(action));
+        SysFreeString(action);
+        return text;
+    }
+    SysFreeString(action);
+    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_FRENCH ? L"Appuyer" : L"Press";
+}
+
+void PumpMessages() {
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+// Counts the clicks that Button1 reports to the window, and keeps them from it: its click handler
+// would open the modal file-open dialog.
+class ClickCatcher {
+  public:
+    explicit ClickCatcher(HWND window) : window_(window) {
+        clicks_ = 0;
+        original_ = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Procedure)));
+    }
+    ~ClickCatcher() {
+        SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
+    }
+    ClickCatcher(const ClickCatcher&) = delete;
+    ClickCatcher& operator=(const ClickCatcher&) = delete;
+
+    int Count() const { return clicks_; }
+
+  private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+            ++clicks_;
+            return 0;
+        }
+        return CallWindowProcW(original_, window, message, wParam, lParam);
+    }
+
+    static inline int clicks_ = 0;
+    static inline WNDPROC original_ = nullptr;
+    HWND window_;
+};
+
 class AccessibilityTest : public testing::Test {
   protected:
     IAccessible& Client() { return *client.Get(); }
@@ -105,7 +176,21 @@ TEST_F(AccessibilityTest, ReadsTheLabelsAndTheButtonHiddenUntilTheReveal) {
         IDispatch* object = nullptr;
         EXPECT_EQ(Client().get_accChild(Child(part.id), &object), S_FALSE) << "a simple child";
         EXPECT_EQ(object, nullptr);
+        // The labels have no action. The button has one, but is pressed only once it is shown.
+        if (part.role == ROLE_SYSTEM_PUSHBUTTON) {
+            EXPECT_EQ(DefaultActionOf(Client(), part.id), PlatformPressName(nullptr));
+            EXPECT_EQ(Client().accDoDefaultAction(Child(part.id)), E_FAIL);
+        } else {
+            EXPECT_EQ(DefaultActionOf(Client(), part.id),
+                      L"(result " +
+                          std::to_wstring(static_cast<unsigned long>(DISP_E_MEMBERNOTFOUND)) +
+                          L")");
+            EXPECT_EQ(Client().accDoDefaultAction(Child(part.id)), DISP_E_MEMBERNOTFOUND);
+        }
     }
+    EXPECT_EQ(Client().accDoDefaultAction(Child(CHILDID_SELF)), DISP_E_MEMBERNOTFOUND);
+    MSG posted{};
+    EXPECT_FALSE(PeekMessageW(&posted, nullptr, BM_CLICK, BM_CLICK, PM_NOREMOVE));
     BSTR name = nullptr;
     EXPECT_EQ(Client().get_accName(Child(6), &name), E_INVALIDARG);
     EXPECT_EQ(Client().get_accName(Child(-1), &name), E_INVALIDARG);
@@ -147,6 +232,38 @@ TEST_F(AccessibilityTest, LocatesTheVisiblePartsOnScreen) {
     ClientToScreen(form.Handle(), &hidden);
     ASSERT_EQ(Client().accHitTest(hidden.x, hidden.y, &hit), S_OK);
     EXPECT_EQ(IntegerOf(S_OK, hit), CHILDID_SELF);
+}
+
+// The reveal runs here in full, ten seconds, for Button1's window; the window is shown without
+// being activated, so that nothing else runs the reveal.
+TEST_F(AccessibilityTest, PressingTheButtonClicksItThroughItsWindowOnceTheCallHasReturned) {
+    ASSERT_TRUE(client);
+    ShowWindow(form.Handle(), SW_SHOWNA);
+    form.FormActivate(&form);
+    const HWND button = FindWindowExW(form.Handle(), nullptr, L"Button", nullptr);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(DefaultActionOf(Client(), 5), PlatformPressName(button));
+
+    const ClickCatcher clicks(form.Handle());
+    ASSERT_EQ(Client().accDoDefaultAction(Child(5)), S_OK);
+    EXPECT_EQ(clicks.Count(), 0) << "the click comes after the call has returned";
+    MSG posted{};
+    EXPECT_TRUE(PeekMessageW(&posted, button, BM_CLICK, BM_CLICK, PM_NOREMOVE))
+        << "a click waits for the button's own window";
+    PumpMessages();
+    EXPECT_EQ(clicks.Count(), 1);
+
+    // A modal dialog disables its owner: the button is not pressed, and a click posted before
+    // the dialog opened is dropped when it comes, as a mouse click would be.
+    EnableWindow(form.Handle(), FALSE);
+    EXPECT_EQ(Client().accDoDefaultAction(Child(5)), E_FAIL);
+    PostMessageW(button, BM_CLICK, 0, 0);
+    PumpMessages();
+    EXPECT_EQ(clicks.Count(), 1);
+    EnableWindow(form.Handle(), TRUE);
+    ASSERT_EQ(Client().accDoDefaultAction(Child(5)), S_OK);
+    PumpMessages();
+    EXPECT_EQ(clicks.Count(), 2);
 }
 
 TEST(AccessibilityAfterTheWindow, AReaderKeepingTheObjectGetsAnErrorNotTheGoneWindow) {

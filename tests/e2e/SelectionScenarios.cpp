@@ -112,16 +112,6 @@ Installer StartRevealed(const ScratchFolder& folder,
     return StartRevealedWith(program, FolderArguments(folder.Profiles()));
 }
 
-// The file-open dialog's name box: an Edit (id 0x480) under Wine, an Edit inside a ComboBoxEx32
-// (id 0x47C) on Windows.
-HWND FileNameBox(HWND dialog) {
-    if (const HWND edit = GetDlgItem(dialog, 0x480); edit != nullptr) {
-        return edit;
-    }
-    const HWND combo = GetDlgItem(dialog, 0x47C);
-    return combo != nullptr ? FindWindowExW(combo, nullptr, L"Edit", nullptr) : nullptr;
-}
-
 // The text of another process's edit box, asked with the message itself.
 std::wstring EditText(HWND edit) {
     wchar_t text[MAX_PATH] = {};
@@ -291,6 +281,24 @@ TEST(ProfileSelection, AFileAsArgumentOneIsReadyInTheDialogAndEnterPicksIt) {
     // The name alone is looked for in the folder that the dialog shows: the rewrite of this very
     // file says that the dialog opened in the file's folder.
     PostKeyPress(nameBox, VK_RETURN);
+
+    EXPECT_EQ(installer.Proc().WaitForExit(kExitTimeout), std::optional<DWORD>(0));
+    EXPECT_EQ(ReadBytes(profile), kRewritten);
+}
+
+TEST(ProfileSelection, AMissingFileAsArgumentOneOpensItsFolderWithAnEmptyName) {
+    ScratchFolder folder;
+    const fs::path profile = WriteProfile(folder);
+    const Installer installer = StartRevealedWith(
+        Options().installer, L"\"" + (folder.Profiles() / L"Nobody.xml").wstring() + L"\"");
+
+    const HWND dialog = OpenFileDialog(installer);
+    ASSERT_NE(dialog, nullptr) << "no file-open dialog";
+    EXPECT_EQ(EditText(FileNameBox(dialog)), L"");
+    EXPECT_EQ(installer.OwnedBoxes().size(), 1u) << "no message besides the dialog";
+    // A bare name is looked for in the folder that the dialog shows: the folder of the missing
+    // file.
+    Choose(dialog, L"profile.xml");
 
     EXPECT_EQ(installer.Proc().WaitForExit(kExitTimeout), std::optional<DWORD>(0));
     EXPECT_EQ(ReadBytes(profile), kRewritten);

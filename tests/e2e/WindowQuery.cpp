@@ -57,6 +57,14 @@ HWND ChildOfClass(HWND parent, const std::wstring& className) {
     return nullptr;
 }
 
+HWND FileNameBox(HWND dialog) {
+    if (const HWND edit = GetDlgItem(dialog, 0x480); edit != nullptr) {
+        return edit;
+    }
+    const HWND combo = GetDlgItem(dialog, 0x47C);
+    return combo != nullptr ? FindWindowExW(combo, nullptr, L"Edit", nullptr) : nullptr;
+}
+
 RECT RectInClient(HWND window, HWND parent) {
     RECT rect = {};
     GetWindowRect(window, &rect);

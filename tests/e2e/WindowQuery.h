@@ -21,6 +21,10 @@ std::vector<HWND> TopLevelWindows(DWORD processId, const std::wstring& className
 // The first direct child of `parent` with class `className`, or null.
 HWND ChildOfClass(HWND parent, const std::wstring& className);
 
+// The file-open dialog's name box, or null when `dialog` has none: an Edit (id 0x480) under Wine,
+// an Edit inside a ComboBoxEx32 (id 0x47C) on Windows.
+HWND FileNameBox(HWND dialog);
+
 // A window's rectangle in the client coordinates of `parent`.
 RECT RectInClient(HWND window, HWND parent);
 SIZE ClientSize(HWND window);
