@@ -20,7 +20,7 @@ packages="
   fonts-dejavu-core fonts-liberation2
   dpkg-dev debian-archive-keyring
   libxml2-utils osslsigncode openssl
-  time procps util-linux coreutils acl attr
+  time procps util-linux coreutils acl attr bindfs fuse3
 "
 
 missing=""

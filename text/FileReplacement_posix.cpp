@@ -42,7 +42,7 @@ sigset_t EndingSignals() {
 struct PendingFile {
     volatile std::sig_atomic_t set = 0;
     int folder = -1;
-    char name[16] = {};
+    char name[64] = {};
 };
 PendingFile pending;
 
@@ -195,6 +195,8 @@ struct FileReplacement::State {
     ErrorCode CheckUnchanged() const;
     ErrorCode CreateFresh();
     ErrorCode CreateNamed();
+    std::string FreshName(unsigned attempt) const;
+    void RemoveLeftover(const std::string& leftover) const;
     ErrorCode TakeOwnerAndMode(bool& possible);
     void DropFresh();
     ErrorCode WriteInPlace();
@@ -280,7 +282,7 @@ ErrorCode FileReplacement::State::CreateFresh() {
 
 ErrorCode FileReplacement::State::CreateNamed() {
     for (unsigned attempt = 0; attempt < nameAttempts; ++attempt) {
-        const std::string candidate = CandidateName(attempt);
+        const std::string candidate = FreshName(attempt);
         // The interrupt handler knows the name as soon as the file exists, and only then.
         const InterruptsHeld held;
         fresh = Descriptor(
@@ -295,8 +297,23 @@ ErrorCode FileReplacement::State::CreateNamed() {
         if (errno != EEXIST) {
             return LastError();
         }
+        if (target.Valid()) {
+            RemoveLeftover(candidate);
+        }
     }
     return EEXIST;
+}
+
+// The name for the new file: the one that belongs to the file replaced, or for a file that does
+// not exist yet, a name that no file of the folder is likely to have.
+std::string FileReplacement::State::FreshName(unsigned attempt) const {
+    return target.Valid() ? NewFileName(targetInfo) : CandidateName(attempt);
+}
+
+// The file's own new-file name is taken: by a save of it that was killed, since this one holds
+// the lock that any other would hold.
+void FileReplacement::State::RemoveLeftover(const std::string& leftover) const {
+    unlinkat(folder.Get(), leftover.c_str(), 0);
 }
 
 ErrorCode FileReplacement::State::TakeOwnerAndMode(bool& possible) {
@@ -393,12 +410,14 @@ ErrorCode FileReplacement::State::ReplaceTarget() {
         // A file without a name cannot replace another: it gets a name of its own first.
         const std::string proc = "/proc/self/fd/" + std::to_string(fresh.Get());
         for (unsigned attempt = 0; placed.empty() && attempt < nameAttempts; ++attempt) {
-            const std::string candidate = CandidateName(attempt);
+            const std::string candidate = FreshName(attempt);
             if (linkat(AT_FDCWD, proc.c_str(), folder.Get(), candidate.c_str(),
                        AT_SYMLINK_FOLLOW) == 0) {
                 placed = candidate;
             } else if (errno != EEXIST) {
                 return LastError();
+            } else if (target.Valid()) {
+                RemoveLeftover(candidate);
             }
         }
         if (placed.empty()) {

@@ -64,12 +64,17 @@ std::uint64_t Now() {
            static_cast<std::uint64_t>(now.tv_nsec);
 }
 
-std::string BackupName(const struct stat& info) {
+// A name of the file's folder that belongs to the file `info` alone.
+std::string NameFor(const char* kind, const struct stat& info) {
     char name[64];
-    std::snprintf(name, sizeof name, ".talvor-backup-%llx-%llx",
+    std::snprintf(name, sizeof name, ".talvor-%s-%llx-%llx", kind,
                   static_cast<unsigned long long>(info.st_dev),
                   static_cast<unsigned long long>(info.st_ino));
     return name;
+}
+
+std::string BackupName(const struct stat& info) {
+    return NameFor("backup", info);
 }
 
 std::string TemporaryFolder() {
@@ -229,13 +234,23 @@ void SaveBackup::Remove() {
     path_.clear();
 }
 
+std::string NewFileName(const struct stat& target) {
+    return NameFor("new", target);
+}
+
 ErrorCode RecoverInterruptedSave(int fd) {
     struct stat info {};
     if (fstat(fd, &info) != 0) {
         return LastError();
     }
+    const std::string beside = FolderOf(fd);
+    // The new file of a save killed before it took the file's place: no save of this file runs
+    // while the lock is held, so it is no one's.
+    if (!beside.empty()) {
+        unlink((beside + NewFileName(info)).c_str());
+    }
     const std::string name = BackupName(info);
-    std::string folders[] = {FolderOf(fd), TemporaryFolder() + "/"};
+    std::string folders[] = {beside, TemporaryFolder() + "/"};
     for (const std::string& folderPath : folders) {
         if (folderPath.empty()) {
             continue;

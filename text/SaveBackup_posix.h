@@ -37,9 +37,16 @@ class SaveBackup {
     std::uint64_t size_ = 0;
 };
 
+// The name that the new file of a save of the file `target` has in its folder while it is written,
+// where the file system cannot make a file without a name, and for the moment between naming it
+// and renaming it over the file (".talvor-new-DEVICE-INODE"). One name for each file: what a killed
+// save left is found by the next save or read of the same file, which removes it.
+std::string NewFileName(const struct stat& target);
+
 // Puts back the old content that an interrupted save of the open file `fd` left in a backup, and
-// removes the backup. The caller holds the file's lock, shared, which is exclusive for a moment
-// here: no save of this program runs meanwhile.
+// removes the backup, and the new file that such a save left beside the file. The caller holds the
+// file's lock, shared, which is exclusive for a moment here: no save of this program runs
+// meanwhile.
 ErrorCode RecoverInterruptedSave(int fd);
 
 }  // namespace platform

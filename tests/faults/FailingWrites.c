@@ -3,9 +3,14 @@
 //   FAIL_PWRITE_AFTER=N      pwrite calls after the first N fail with EIO
 //   FAIL_FSYNC_AFTER=N       fsync calls after the first N fail with EIO
 //   FAIL_COPY_AFTER=N        copy_file_range calls after the first N fail with EIO
+//   KILL_AT_RENAME=1         the process gets SIGKILL as it renames a file: a kill -9 at the one
+//                            moment that a random kill almost never hits, after the new file got
+//                            its name and before it took the old one's place
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -55,4 +60,15 @@ ssize_t copy_file_range(int in, off_t* inOffset, int out, off_t* outOffset, size
         *(void**)&real = dlsym(RTLD_NEXT, "copy_file_range");
     }
     return real(in, inOffset, out, outOffset, size, flags);
+}
+
+int renameat(int fromFolder, const char* from, int toFolder, const char* to) {
+    static int (*real)(int, const char*, int, const char*);
+    if (getenv("KILL_AT_RENAME") != NULL) {
+        raise(SIGKILL);
+    }
+    if (real == NULL) {
+        *(void**)&real = dlsym(RTLD_NEXT, "renameat");
+    }
+    return real(fromFolder, from, toFolder, to);
 }
