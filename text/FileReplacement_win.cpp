@@ -5,6 +5,7 @@
 
 #include "HeldContent.h"
 #include "Platform_win.h"
+#include "SaveBackup_win.h"
 
 namespace platform {
 namespace {
@@ -80,34 +81,6 @@ Text CandidateName(unsigned attempt) {
 }
 constexpr unsigned nameAttempts = 100;
 
-ErrorCode WriteAt(HANDLE file, std::string_view bytes, std::uint64_t offset) {
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
-        return LastError();
-    }
-    while (!bytes.empty()) {
-        DWORD written = 0;
-        const auto asked = static_cast<DWORD>(std::min(bytes.size(), ioPiece));
-        if (!WriteFile(file, bytes.data(), asked, &written, nullptr)) {
-            return LastError();
-        }
-        if (written == 0) {
-            return ERROR_WRITE_FAULT;
-        }
-        bytes.remove_prefix(written);
-    }
-    return noError;
-}
-
-ErrorCode SetSize(HANDLE file, std::uint64_t size) {
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(size);
-    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file)
-               ? noError
-               : LastError();
-}
-
 }  // namespace
 
 struct FileReplacement::State {
@@ -121,11 +94,13 @@ struct FileReplacement::State {
     HeldContent content;  // in place: everything written, put into the file by Flush
     bool committed = false;
     std::optional<FileStamp> asRead;  // the file as it was read, when the caller read it
+    Text backupLeft;                  // a backup of the old bytes that could not be put back
 
     ErrorCode CheckUnchanged(HANDLE file) const;
     ErrorCode CreateFresh();
     void DropFresh();
     ErrorCode WriteInPlace();
+    ErrorCode Overwrite();
     ErrorCode ReplaceTarget();
 };
 
@@ -170,12 +145,32 @@ void FileReplacement::State::DropFresh() {
 }
 
 ErrorCode FileReplacement::State::WriteInPlace() {
-    // Cut short, the file would be neither old nor new: the console handler waits.
+    // Cut short, the file would be neither old nor new: the console handler waits; for what
+    // cannot wait (the process ended from outside, a disk that fails part-way), the old bytes are
+    // kept aside first.
     const PendingLock lock;
     // Windows programs cannot write the file while it is held here; others may (under Wine).
     if (const ErrorCode code = CheckUnchanged(targetFile.Get()); code != noError) {
         return code;
     }
+    SaveBackup backup;
+    if (const ErrorCode code = backup.Create(target, targetFile.Get()); code != noError) {
+        return code;
+    }
+    if (const ErrorCode code = Overwrite(); code != noError) {
+        if (backup.Restore(targetFile.Get()) == noError) {
+            backup.Remove();
+        } else {
+            backupLeft = backup.Path();
+        }
+        return code;
+    }
+    backup.Remove();
+    return targetFile.Close() ? noError : LastError();
+}
+
+// The new content over the old, to the disk.
+ErrorCode FileReplacement::State::Overwrite() {
     LARGE_INTEGER oldSize{};
     if (!GetFileSizeEx(targetFile.Get(), &oldSize)) {
         return LastError();
@@ -190,7 +185,6 @@ ErrorCode FileReplacement::State::WriteInPlace() {
     // hole that takes no room.
     if (size > old) {
         if (const ErrorCode code = content.ForEachPiece(old, size, writeAt); code != noError) {
-            SetSize(targetFile.Get(), old);
             return code;
         }
     }
@@ -200,10 +194,7 @@ ErrorCode FileReplacement::State::WriteInPlace() {
     if (const ErrorCode code = SetSize(targetFile.Get(), size); code != noError) {
         return code;
     }
-    if (!FlushFileBuffers(targetFile.Get())) {
-        return LastError();
-    }
-    return targetFile.Close() ? noError : LastError();
+    return FlushFileBuffers(targetFile.Get()) ? noError : LastError();
 }
 
 ErrorCode FileReplacement::State::ReplaceTarget() {
@@ -340,9 +331,8 @@ ErrorCode FileReplacement::Commit() {
     return noError;
 }
 
-// A rewrite in place keeps no backup on Windows yet.
 Text FileReplacement::BackupLeft() const {
-    return {};
+    return state_->backupLeft;
 }
 
 void RemoveNewFileOnInterrupt() {

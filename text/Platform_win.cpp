@@ -2,9 +2,11 @@
 
 #include "Platform_win.h"
 
+#include <algorithm>
 #include <climits>
 #include <vector>
 
+#include "SaveBackup_win.h"
 #include "WideText.h"
 
 namespace platform {
@@ -30,6 +32,9 @@ Text FullPath(TextView path) {
 Text SystemErrorText(ErrorCode code) {
     if (code == fileChangedMeanwhile) {
         return Text(fileChangedMeanwhileText);
+    }
+    if (code == interruptedSaveBackupLeft) {
+        return Text(interruptedSaveBackupLeftText);
     }
     wchar_t* message = nullptr;
     const DWORD length = FormatMessageW(
@@ -61,6 +66,11 @@ ErrorCode InputFile::Open(TextView path) {
     // A device or a pipe gives no file's content; a folder is refused by CreateFileW already.
     if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
         return ERROR_NOT_SUPPORTED;
+    }
+    // A save of this file that was cut short in the middle of a rewrite in place gets its old
+    // bytes back before anything is read.
+    if (const ErrorCode code = RecoverInterruptedSave(FullPath(path), file); code != noError) {
+        return code;
     }
     handle_ = std::make_unique<Handle>(Handle{std::move(file)});
     return noError;
@@ -99,6 +109,55 @@ ErrorCode StampOf(HANDLE file, FileStamp& stamp) {
              wide(info.nFileSizeHigh, info.nFileSizeLow),
              wide(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime)};
     return noError;
+}
+
+ErrorCode ReadAt(HANDLE file, char* buffer, std::size_t size, std::uint64_t offset) {
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
+        return LastError();
+    }
+    while (size > 0) {
+        DWORD read = 0;
+        const auto asked = static_cast<DWORD>(size < ioPiece ? size : ioPiece);
+        if (!ReadFile(file, buffer, asked, &read, nullptr)) {
+            return LastError();
+        }
+        if (read == 0) {
+            return ERROR_HANDLE_EOF;
+        }
+        buffer += read;
+        size -= read;
+    }
+    return noError;
+}
+
+ErrorCode WriteAt(HANDLE file, std::string_view bytes, std::uint64_t offset) {
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
+        return LastError();
+    }
+    while (!bytes.empty()) {
+        DWORD written = 0;
+        const auto asked = static_cast<DWORD>(std::min(bytes.size(), ioPiece));
+        if (!WriteFile(file, bytes.data(), asked, &written, nullptr)) {
+            return LastError();
+        }
+        if (written == 0) {
+            return ERROR_WRITE_FAULT;
+        }
+        bytes.remove_prefix(written);
+    }
+    return noError;
+}
+
+ErrorCode SetSize(HANDLE file, std::uint64_t size) {
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file)
+               ? noError
+               : LastError();
 }
 
 // Large pages on Windows need a privilege that users do not hold.

@@ -48,4 +48,11 @@ class FileHandle {
 
 ErrorCode StampOf(HANDLE file, FileStamp& stamp);
 
+// Reads exactly `size` bytes at `offset`; fewer is an error. Moves the file's position.
+ErrorCode ReadAt(HANDLE file, char* buffer, std::size_t size, std::uint64_t offset);
+// Writes all of `bytes` at `offset`. Moves the file's position.
+ErrorCode WriteAt(HANDLE file, std::string_view bytes, std::uint64_t offset);
+// Makes the file `size` bytes long.
+ErrorCode SetSize(HANDLE file, std::uint64_t size);
+
 }  // namespace platform

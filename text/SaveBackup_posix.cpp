@@ -13,28 +13,13 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "SaveBackupHeader.h"
+
 namespace platform {
 namespace {
 
-// The backup's first bytes: what it is, the old size, when the rewrite began, and whether the old
-// bytes are still needed. Written last, so that a backup cut short is no backup.
-struct Header {
-    char magic[16] = {'t', 'a', 'l', 'v', 'o', 'r', '-', 'b',
-                      'a', 'c', 'k', 'u', 'p', ' ', '1', '\n'};
-    std::uint64_t size = 0;
-    std::uint64_t began = 0;  // nanoseconds since 1970
-    std::uint64_t needed = 0;
-    char padding[24] = {};
-};
-static_assert(sizeof(Header) == 64);
-constexpr off_t dataOffset = sizeof(Header);
-
-// An interrupted rewrite of `size` bytes wrote its last byte before this many nanoseconds after
-// it began (ten seconds, and a disk of 10 MB/s): a later change of the file was another
-// program's, which the old bytes must not undo.
-std::uint64_t LongestRewrite(std::uint64_t size) {
-    return (10ull + size / 10000000ull) * 1000000000ull;
-}
+using Header = SaveBackupHeader;
+constexpr off_t dataOffset = saveBackupDataOffset;
 
 // Whether the file `fd` holds exactly the `size` old bytes that `backup` keeps.
 bool HoldsOldBytes(int fd, int backup, std::uint64_t size) {
@@ -272,7 +257,7 @@ ErrorCode RecoverInterruptedSave(int fd) {
         struct stat now {};
         const bool complete =
             pread(backup.Get(), &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
-            std::memcmp(header.magic, Header().magic, sizeof header.magic) == 0;
+            header.Complete();
         if (fstat(fd, &now) != 0) {
             return LastError();
         }

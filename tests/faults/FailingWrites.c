@@ -3,6 +3,10 @@
 //   FAIL_PWRITE_AFTER=N      pwrite calls after the first N fail with EIO
 //   FAIL_FSYNC_AFTER=N       fsync calls after the first N fail with EIO
 //   FAIL_COPY_AFTER=N        copy_file_range calls after the first N fail with EIO
+//   FAIL_FILE=NAME           with the two below: only writes to files of that name fail (a Wine
+//                            program's, whose own calls go through Wine's)
+//   FAIL_FILE_WRITES_AFTER=N write and pwrite calls to that file after the first N fail with EIO
+//   FAIL_FILE_WRITES_COUNT=K so many of them fail, the later ones go through (all, when unset)
 //   KILL_AT_RENAME=1         the process gets SIGKILL as it renames a file: a kill -9 at the one
 //                            moment that a random kill almost never hits, after the new file got
 //                            its name and before it took the old one's place
@@ -11,6 +15,7 @@
 #include <errno.h>
 #include <signal.h>
 #include <stdio.h>
+#include <string.h>
 #include <stdlib.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -22,10 +27,60 @@ static int Fails(const char* variable, long* calls) {
     return limit != NULL && ++*calls > atol(limit);
 }
 
+// Whether this write to `fd` is one that FAIL_FILE names to fail.
+static int FileWriteFails(int fd) {
+    static long calls;
+    const char* name = getenv("FAIL_FILE");
+    if (name == NULL) {
+        return 0;
+    }
+    char link[64];
+    char path[4096];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t length = readlink(link, path, sizeof path - 1);
+    if (length <= 0) {
+        return 0;
+    }
+    path[length] = '\0';
+    const char* base = strrchr(path, '/');
+    if (base == NULL || strcmp(base + 1, name) != 0) {
+        return 0;
+    }
+    const char* after = getenv("FAIL_FILE_WRITES_AFTER");
+    const char* count = getenv("FAIL_FILE_WRITES_COUNT");
+    const long call = ++calls;
+    return after != NULL && call > atol(after) &&
+           (count == NULL || call <= atol(after) + atol(count));
+}
+
+ssize_t write(int fd, const void* buffer, size_t size) {
+    static ssize_t (*real)(int, const void*, size_t);
+    if (FileWriteFails(fd)) {
+        errno = EIO;
+        return -1;
+    }
+    if (real == NULL) {
+        *(void**)&real = dlsym(RTLD_NEXT, "write");
+    }
+    return real(fd, buffer, size);
+}
+
+ssize_t pwrite64(int fd, const void* buffer, size_t size, off_t offset) {
+    static ssize_t (*real)(int, const void*, size_t, off_t);
+    if (FileWriteFails(fd)) {
+        errno = EIO;
+        return -1;
+    }
+    if (real == NULL) {
+        *(void**)&real = dlsym(RTLD_NEXT, "pwrite64");
+    }
+    return real(fd, buffer, size, offset);
+}
+
 ssize_t pwrite(int fd, const void* buffer, size_t size, off_t offset) {
     static long calls;
     static ssize_t (*real)(int, const void*, size_t, off_t);
-    if (Fails("FAIL_PWRITE_AFTER", &calls)) {
+    if (Fails("FAIL_PWRITE_AFTER", &calls) || FileWriteFails(fd)) {
         errno = EIO;
         return -1;
     }

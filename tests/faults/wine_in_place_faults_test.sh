@@ -1,0 +1,139 @@
+#!/bin/sh
+# Under Wine, a profile that the Windows build rewrites in place ends with its old bytes or its new
+# ones, exactly, whatever stops the rewrite: a disk that fails part-way (a shim of the write calls
+# that Wine makes for the program, loaded with LD_PRELOAD; only a 64-bit Wine loads the host's
+# 64-bit library), or kill -9 of the program at any moment of the save. Where the program died
+# before it could put the old bytes back, a backup beside the profile is the one file left, and
+# the next run puts them back before anything else.
+# Usage: wine_in_place_faults_test.sh SHIM-SOURCE TOOL RUNNER...
+#   SHIM-SOURCE  tests/faults/FailingWrites.c, built here with the host's compiler
+#   TALVOR_WINE_KILLS  rounds of kill -9 (10)
+set -u
+shim_source=$(realpath "$1")
+tool=$(realpath "$2")
+shift 2
+runner=""
+for word in "$@"; do runner="$runner '$word'"; done
+kills=${TALVOR_WINE_KILLS:-10}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $1" >&2
+  failures=$((failures + 1))
+}
+run_tool() { eval "$runner \"\$tool\" \"\$@\""; }
+
+yes '  <line>a line of a large profile</line>' | head -c 100000000 >"$work/old.xml"
+printf '<lx>\n<mapfiles>old.cmr</mapfiles>\n<showraster>0</showraster>\n</lx>\n' >>"$work/old.xml"
+d=$work/profile
+mkdir "$d"
+cd "$d" || exit 1
+cp "$work/old.xml" p.xml
+run_tool p.xml >/dev/null || fail "the reference rewrite"
+mv p.xml "$work/new.xml"
+
+# A fresh profile with a second name, so that it is written in place.
+fresh_in_place() {
+  rm -f "$d"/* "$d"/~talvor-*
+  cp "$work/old.xml" p.xml
+  ln p.xml other.xml
+}
+names() { ls -A | sort | tr '\n' ' '; }
+backups() { ls -A | grep -c '^~talvor-backup-'; }
+
+# The image's machine: the shim is a 64-bit Linux library, which only a 64-bit Wine loads.
+pe=$(od -An -tu4 -j 60 -N 4 "$tool" | tr -d ' ')
+machine=$(od -An -tx2 -j $((pe + 4)) -N 2 "$tool" | tr -d ' ')
+if [ "$machine" = 8664 ]; then
+  cc -shared -fPIC -O2 -o "$work/shim.so" "$shim_source" -ldl || exit 1
+
+  # A disk that fails once part-way through the new bytes: the old bytes are back, and no
+  # backup stays.
+  fresh_in_place
+  FAIL_FILE=p.xml FAIL_FILE_WRITES_AFTER=2 FAIL_FILE_WRITES_COUNT=1 LD_PRELOAD=$work/shim.so \
+    run_tool p.xml >/dev/null 2>"$work/err"
+  [ $? -eq 1 ] || fail "a write failing part-way: exit code"
+  cmp -s p.xml "$work/old.xml" || fail "a write failing part-way: not the old bytes"
+  [ "$(names)" = "other.xml p.xml " ] || fail "a write failing part-way: left $(names)"
+
+  # A disk that fails from there on: the old bytes cannot go back, the message names the backup
+  # that holds them, and the next run puts them back before it saves.
+  fresh_in_place
+  FAIL_FILE=p.xml FAIL_FILE_WRITES_AFTER=2 LD_PRELOAD=$work/shim.so \
+    run_tool p.xml >/dev/null 2>"$work/err"
+  [ $? -eq 1 ] || fail "a failing disk: exit code"
+  backup=$(ls -A | grep '^~talvor-backup-')
+  grep -Fq "L'ancien contenu du fichier est dans \"Z:" "$work/err" &&
+    grep -Fq "\\$backup\"" "$work/err" ||
+    fail "a failing disk: the message does not name the backup: $(cat "$work/err")"
+  run_tool --check p.xml >/dev/null 2>&1
+  [ $? -eq 3 ] || fail "a failing disk: the next run does not find the old profile"
+  cmp -s p.xml "$work/old.xml" || fail "a failing disk: the next run did not put the old bytes back"
+  run_tool p.xml >/dev/null || fail "a failing disk: the run after it"
+  cmp -s p.xml "$work/new.xml" && [ "$(names)" = "other.xml p.xml " ] ||
+    fail "a failing disk: after the next run: $(names)"
+else
+  echo "wine_in_place_faults_test: a 32-bit Wine loads no 64-bit library, so the failing disk is shown by the 64-bit build only"
+fi
+
+# The Windows program's own process: wine-run starts it through timeout.
+program_of() {
+  starter=$(pgrep -P "$1" | head -n 1)
+  [ -n "$starter" ] && pgrep -P "$starter" | head -n 1
+}
+
+# One save's time in milliseconds, from its backup to its end.
+fresh_in_place
+run_tool p.xml >/dev/null &
+pid=$!
+until [ "$(backups)" -gt 0 ] || ! kill -0 "$pid" 2>/dev/null; do sleep 0.005; done
+start=$(date +%s%N)
+wait "$pid"
+span=$((($(date +%s%N) - start) / 1000000))
+
+bad=0 restored=0
+for round in $(seq "$kills"); do
+  fresh_in_place
+  run_tool p.xml >/dev/null 2>&1 &
+  pid=$!
+  until [ "$(backups)" -gt 0 ] || ! kill -0 "$pid" 2>/dev/null; do sleep 0.002; done
+  victim=$(program_of "$pid")
+  sleep "$(awk -v span="$span" -v seed="$round$$" 'BEGIN { srand(seed); printf "%.3f", rand() * span / 1000 }')"
+  [ -n "$victim" ] && kill -9 "$victim" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  if [ "$(backups)" -gt 0 ]; then
+    # The next read puts the old bytes back; a run then saves as usual. A backup that the
+    # program had removed while it still held it open goes only once Wine has closed the dead
+    # program's files, maybe after this look: the profile then holds its new bytes.
+    restored=$((restored + 1))
+    # Wine closes a killed program's files a moment after it has gone: until then they are in
+    # use, and the read says so, as it does while a save runs.
+    for try in 1 2 3 4 5; do
+      run_tool --check p.xml >/dev/null 2>"$work/err"
+      [ $? -ne 1 ] && break
+      sleep 0.5
+    done
+    [ "$(backups)" -eq 0 ] && { cmp -s p.xml "$work/old.xml" || cmp -s p.xml "$work/new.xml"; } || {
+      bad=$((bad + 1))
+      echo "  round $round: the next read did not put the old bytes back: $(names) $(cat "$work/err")" >&2
+    }
+    run_tool p.xml >/dev/null 2>&1
+  fi
+  if ! cmp -s p.xml "$work/old.xml" && ! cmp -s p.xml "$work/new.xml"; then
+    bad=$((bad + 1))
+    echo "  round $round: neither old nor new" >&2
+  fi
+  [ "$(names)" = "other.xml p.xml " ] || {
+    bad=$((bad + 1))
+    echo "  round $round: left $(names)" >&2
+  }
+done
+echo "kill -9 during a rewrite in place: $kills kills over a save of $span ms; $restored left a backup that the next read took away"
+[ "$bad" -eq 0 ] || fail "kill -9 during a rewrite in place: $bad wrong rounds"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures failure(s)" >&2
+  exit 1
+fi
+echo "wine_in_place_faults_test: all passed"
