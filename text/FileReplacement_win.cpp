@@ -18,7 +18,8 @@ class PendingFile {
 
     void Lock() { EnterCriticalSection(&lock_); }
     void Unlock() { LeaveCriticalSection(&lock_); }
-    Text path;  // empty when there is none
+    Text path;                           // empty when there is none
+    HANDLE file = INVALID_HANDLE_VALUE;  // while it is open
 
   private:
     CRITICAL_SECTION lock_;
@@ -41,7 +42,11 @@ class PendingLock {
 BOOL WINAPI OnConsoleEvent(DWORD) {
     // Kept until the process has ended, so that no new file is made meanwhile.
     Pending().Lock();
-    // The new file is open with delete sharing, so that it goes even while it is written.
+    // The new file is shared with no one, so that no other save takes it for a leftover: it is
+    // closed first, then it goes.
+    if (Pending().file != INVALID_HANDLE_VALUE) {
+        CloseHandle(Pending().file);
+    }
     if (!Pending().path.empty()) {
         DeleteFileW(Wide(Pending().path));
     }
@@ -89,6 +94,7 @@ struct FileReplacement::State {
     DWORD targetAttributes = INVALID_FILE_ATTRIBUTES;
     FileHandle targetFile;  // in place: the file itself, open for writing
     Text fresh;             // the new file's full path; empty in place
+    Text freshName;         // the name of an existing file's new file
     FileHandle freshFile;
     bool inPlace = false;
     HeldContent content;  // in place: everything written, put into the file by Flush
@@ -118,16 +124,24 @@ ErrorCode FileReplacement::State::CheckUnchanged(HANDLE file) const {
 ErrorCode FileReplacement::State::CreateFresh() {
     const Text folder = target.substr(0, target.find_last_of(u"\\/") + 1);
     for (unsigned attempt = 0; attempt < nameAttempts; ++attempt) {
-        const Text candidate = folder + CandidateName(attempt);
+        // The file's own name for its new file, or for a file that does not exist yet, a name
+        // that no file of the folder is likely to have.
+        const Text candidate = folder + (targetExists ? freshName : CandidateName(attempt));
         const PendingLock lock;
-        freshFile = FileHandle(CreateFileW(Wide(candidate), GENERIC_WRITE, FILE_SHARE_DELETE,
-                                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        freshFile = FileHandle(CreateFileW(Wide(candidate), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
         if (freshFile.Valid()) {
             fresh = candidate;
             Pending().path = candidate;
+            Pending().file = freshFile.Get();
             return noError;
         }
         if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
+            return LastError();
+        }
+        // The file's own new file is there: left by a save that was killed, unless another save
+        // of the file is writing it, which keeps it from going.
+        if (targetExists && !DeleteFileW(Wide(candidate))) {
             return LastError();
         }
     }
@@ -137,6 +151,7 @@ ErrorCode FileReplacement::State::CreateFresh() {
 void FileReplacement::State::DropFresh() {
     const PendingLock lock;
     freshFile.Close();
+    Pending().file = INVALID_HANDLE_VALUE;
     if (!fresh.empty()) {
         DeleteFileW(Wide(fresh));
         fresh.clear();
@@ -274,6 +289,7 @@ ErrorCode FileReplacement::Open(TextView path, const FileStamp* asRead) {
         }
         s.targetExists = true;
         s.targetAttributes = info.dwFileAttributes;
+        s.freshName = NewFileName(info);
         s.target = FinalPath(file.Get(), full);
         // Replacing one name of several would part it from the others.
         if (info.nNumberOfLinks > 1) {
@@ -317,6 +333,8 @@ ErrorCode FileReplacement::Flush() {
     if (!FlushFileBuffers(s.freshFile.Get())) {
         return LastError();
     }
+    const PendingLock lock;
+    Pending().file = INVALID_HANDLE_VALUE;
     return s.freshFile.Close() ? noError : LastError();
 }
 

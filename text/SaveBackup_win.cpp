@@ -22,13 +22,18 @@ std::uint64_t Nanoseconds(const FILETIME& time) {
     return ticks > from1601To1970 ? (ticks - from1601To1970) * 100 : 0;
 }
 
-Text BackupName(const BY_HANDLE_FILE_INFORMATION& info) {
+// A name of the file's folder that belongs to the file `info` alone.
+Text NameFor(const char* kind, const BY_HANDLE_FILE_INFORMATION& info) {
     char name[64];
-    std::snprintf(name, sizeof name, "~talvor-backup-%08lx-%08lx%08lx.tmp",
+    std::snprintf(name, sizeof name, "~talvor-%s-%08lx-%08lx%08lx.tmp", kind,
                   static_cast<unsigned long>(info.dwVolumeSerialNumber),
                   static_cast<unsigned long>(info.nFileIndexHigh),
                   static_cast<unsigned long>(info.nFileIndexLow));
     return Text(name, name + std::strlen(name));
+}
+
+Text BackupName(const BY_HANDLE_FILE_INFORMATION& info) {
+    return NameFor("backup", info);
 }
 
 Text FolderOf(const Text& path) {
@@ -125,6 +130,10 @@ FileHandle OpenBackup(const Text& path, DWORD access, DWORD disposition) {
 }
 
 }  // namespace
+
+Text NewFileName(const BY_HANDLE_FILE_INFORMATION& target) {
+    return NameFor("new", target);
+}
 
 ErrorCode SaveBackup::Create(const Text& targetPath, HANDLE target) {
     BY_HANDLE_FILE_INFORMATION info{};

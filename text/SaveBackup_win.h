@@ -33,6 +33,11 @@ class SaveBackup {
     std::uint64_t size_ = 0;
 };
 
+// The name that the new file of a save of the file `target` has in its folder
+// ("~talvor-new-VOLUME-INDEX.tmp"): one name for each file, so that what a killed save left is
+// found by the next save of the same file, which removes it.
+Text NewFileName(const BY_HANDLE_FILE_INFORMATION& target);
+
 // Puts back the old content that an interrupted save of the file at `path` left in a backup, and
 // removes the backup. `file` is the file, open for reading: when there is something to put back,
 // it is closed for that time (a save of this program holds the file shared with no one, so none

@@ -4,7 +4,8 @@
 # that Wine makes for the program, loaded with LD_PRELOAD; only a 64-bit Wine loads the host's
 # 64-bit library), or kill -9 of the program at any moment of the save. Where the program died
 # before it could put the old bytes back, a backup beside the profile is the one file left, and
-# the next run puts them back before anything else.
+# the next run puts them back before anything else. A save through a new file that is killed
+# leaves that new file, which the next save removes.
 # Usage: wine_in_place_faults_test.sh SHIM-SOURCE TOOL RUNNER...
 #   SHIM-SOURCE  tests/faults/FailingWrites.c, built here with the host's compiler
 #   TALVOR_WINE_KILLS  rounds of kill -9 (10)
@@ -77,11 +78,42 @@ else
   echo "wine_in_place_faults_test: a 32-bit Wine loads no 64-bit library, so the failing disk is shown by the 64-bit build only"
 fi
 
-# The Windows program's own process: wine-run starts it through timeout.
-program_of() {
-  starter=$(pgrep -P "$1" | head -n 1)
-  [ -n "$starter" ] && pgrep -P "$starter" | head -n 1
+# The Windows program's own process among those that a run started: Wine names it after the
+# image, as far as the system keeps a name (15 bytes).
+program=$(basename "$tool" | cut -c 1-15)
+descendants() {
+  for child in $(pgrep -P "$1"); do
+    echo "$child"
+    descendants "$child"
+  done
 }
+program_of() {
+  for process in $(descendants "$1"); do
+    [ "$(cat "/proc/$process/comm" 2>/dev/null)" = "$program" ] && echo "$process" && return
+  done
+}
+
+# Killed while it writes its new file, a save through a new file leaves that file, named for the
+# profile (Windows has no file without a name), and the profile's old bytes; the next save of the
+# profile removes it.
+rm -f "$d"/* "$d"/~talvor-*
+cp "$work/old.xml" p.xml
+run_tool p.xml >/dev/null 2>&1 &
+pid=$!
+until ls -A | grep -q '^~talvor-new-' || ! kill -0 "$pid" 2>/dev/null; do sleep 0.002; done
+victim=$(program_of "$pid")
+[ -n "$victim" ] && kill -9 "$victim" 2>/dev/null
+wait "$pid"
+[ $? -eq 137 ] || fail "killed during a save through a new file: not killed"
+cmp -s p.xml "$work/old.xml" && [ "$(ls -A | grep -c '^~talvor-new-')" -eq 1 ] ||
+  fail "killed during a save through a new file: left $(names)"
+for try in 1 2 3 4 5; do
+  run_tool p.xml >/dev/null 2>"$work/err"
+  [ $? -ne 1 ] && break
+  sleep 0.5
+done
+cmp -s p.xml "$work/new.xml" && [ "$(names)" = "p.xml " ] ||
+  fail "killed during a save through a new file: after the next save: $(names) $(cat "$work/err")"
 
 # One save's time in milliseconds, from its backup to its end.
 fresh_in_place
@@ -92,7 +124,7 @@ start=$(date +%s%N)
 wait "$pid"
 span=$((($(date +%s%N) - start) / 1000000))
 
-bad=0 restored=0
+bad=0 restored=0 killed=0
 for round in $(seq "$kills"); do
   fresh_in_place
   run_tool p.xml >/dev/null 2>&1 &
@@ -101,7 +133,8 @@ for round in $(seq "$kills"); do
   victim=$(program_of "$pid")
   sleep "$(awk -v span="$span" -v seed="$round$$" 'BEGIN { srand(seed); printf "%.3f", rand() * span / 1000 }')"
   [ -n "$victim" ] && kill -9 "$victim" 2>/dev/null
-  wait "$pid" 2>/dev/null
+  wait "$pid"
+  [ $? -eq 137 ] && killed=$((killed + 1))
   if [ "$(backups)" -gt 0 ]; then
     # The next read puts the old bytes back; a run then saves as usual. A backup that the
     # program had removed while it still held it open goes only once Wine has closed the dead
@@ -129,7 +162,8 @@ for round in $(seq "$kills"); do
     echo "  round $round: left $(names)" >&2
   }
 done
-echo "kill -9 during a rewrite in place: $kills kills over a save of $span ms; $restored left a backup that the next read took away"
+echo "kill -9 during a rewrite in place: $kills kills over a save of $span ms; $killed came before its end; $restored left a backup that the next read took away"
+[ "$killed" -gt 0 ] || fail "kill -9 during a rewrite in place: no kill came before the end of the save"
 [ "$bad" -eq 0 ] || fail "kill -9 during a rewrite in place: $bad wrong rounds"
 
 if [ "$failures" -ne 0 ]; then
