@@ -152,7 +152,7 @@ void HandleMessageTurn(ApplicationState& state) {
         return;
     }
     if (IsKeyMessage(message.message) && state.mainWindow != nullptr &&
-        state.mainWindow->OfferDialogKey(message)) {
+        state.mainWindow->DialogKey(message)) {
         return;
     }
     TranslateMessage(&message);

@@ -6,31 +6,18 @@
 
 // What the application knows of its main window: an object that it owns and destroys at the end,
 // the platform window that it shows, and the window's look at every key message before the
-// message is dispatched. The window fills both in once its platform window exists.
+// message is dispatched.
 class MainWindow {
   public:
-    // True when the window has consumed the key, which then goes no further.
-    using DialogKeyHook = bool (*)(MainWindow& window, const MSG& message);
-
     MainWindow() = default;
     virtual ~MainWindow() = default;
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
-    HWND PlatformWindow() const { return platformWindow_; }
-    bool OfferDialogKey(const MSG& message) {
-        return dialogKey_ != nullptr && dialogKey_(*this, message);
-    }
-
-  protected:
-    void Attach(HWND platformWindow, DialogKeyHook dialogKey) {
-        platformWindow_ = platformWindow;
-        dialogKey_ = dialogKey;
-    }
-
-  private:
-    HWND platformWindow_ = nullptr;
-    DialogKeyHook dialogKey_ = nullptr;
+    virtual HWND PlatformWindow() const = 0;
+    // Offered each key message before it is dispatched; true when the window has consumed the
+    // key, which then goes no further.
+    virtual bool DialogKey(const MSG& message) = 0;
 };
 
 // Creates the main window, hidden; raises an Error when the platform refuses it.
