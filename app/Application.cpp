@@ -6,6 +6,7 @@
 #include "app/ApplicationIdentity.h"
 #include "app/ApplicationTitle.h"
 #include "app/ErrorReporting.h"
+#include "app/SystemError.h"
 #include "text/WideText.h"
 #include "win32/ComFunctions.h"
 #include "win32/ModulePath.h"
