@@ -31,14 +31,15 @@ struct AccessiblePart {
 // What the window tells its accessible object: its platform window, its name, how many parts it
 // has, and a description of each part. Each is asked at every request of a reader, so that the
 // answer is always the window's present state. None of it may raise, as the requests come
-// through COM.
+// through COM. Until the window answers for itself, the content is empty: no window, no name, no
+// parts.
 class AccessibleContent {
   public:
-    virtual HWND AccessibleWindow() const noexcept = 0;
-    virtual TextView AccessibleName() const noexcept = 0;
-    virtual long PartCount() const noexcept = 0;
+    virtual HWND AccessibleWindow() const noexcept { return nullptr; }
+    virtual TextView AccessibleName() const noexcept { return {}; }
+    virtual long PartCount() const noexcept { return 0; }
     // The parts are numbered from 1, in reading order.
-    virtual AccessiblePart Part(long id) const noexcept = 0;
+    virtual AccessiblePart Part(long /*id*/) const noexcept { return {}; }
 
   protected:
     AccessibleContent() = default;

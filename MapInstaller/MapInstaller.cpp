@@ -69,6 +69,7 @@ TForm1::TForm1() {
     layout_ = ScaleLayout(layout_, WindowDpi(window));
     ApplyLayout();
     SizeToClient();
+    SetPlatformWindow(Handle());
     SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(ApplicationIcon()));
 }
 
@@ -82,10 +83,6 @@ TForm1::~TForm1() {
 
 HWND TForm1::Handle() const {
     return window_.Get();
-}
-
-HWND TForm1::PlatformWindow() const {
-    return Handle();
 }
 
 bool TForm1::DialogKey(const MSG& message) {

@@ -33,7 +33,6 @@ class TForm1 : public EventSource, public MainWindow, private AccessibleContent 
 
     // The platform window; exists from creation on.
     HWND Handle() const;
-    HWND PlatformWindow() const override;
 
     // Activation handler: the credits reveal.
     void FormActivate(EventSource* Sender);
