@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/ApplicationIdentity.h"
-#include "text/WideText.h"
+#include "text/WideText_win.h"
 #include "win32/ModalScope.h"
 #include "win32/ModulePath.h"
 #include "win32/PlatformVersion.h"
@@ -23,7 +23,6 @@ constexpr wchar_t noticeText[] =
     L"\r\n"
     L"Install will end without applying modifications to the profile\r\n"
     L"Relaunch installer to retry.";
-static_assert(std::size(noticeText) - 1 == 207);
 
 constexpr int okButtonId = 1;
 

@@ -29,40 +29,23 @@ struct AccessiblePart {
 };
 
 // What the window tells its accessible object: its platform window, its name, how many parts it
-// has, and a description of each part that is asked at every request of a reader, so that the
+// has, and a description of each part. Each is asked at every request of a reader, so that the
 // answer is always the window's present state. None of it may raise, as the requests come
-// through COM. The window fills it in once its platform window exists.
+// through COM. Until the window answers for itself, the content is empty: no window, no name, no
+// parts.
 class AccessibleContent {
   public:
-    using PartDescription = AccessiblePart (*)(const AccessibleContent& content, long id) noexcept;
-
-    HWND AccessibleWindow() const noexcept { return window_; }
-    TextView AccessibleName() const noexcept { return name_; }
-    long PartCount() const noexcept { return partCount_; }
+    virtual HWND AccessibleWindow() const noexcept { return nullptr; }
+    virtual TextView AccessibleName() const noexcept { return {}; }
+    virtual long PartCount() const noexcept { return 0; }
     // The parts are numbered from 1, in reading order.
-    AccessiblePart Part(long id) const noexcept {
-        return describePart_ != nullptr ? describePart_(*this, id) : AccessiblePart{};
-    }
+    virtual AccessiblePart Part(long /*id*/) const noexcept { return {}; }
 
   protected:
     AccessibleContent() = default;
     ~AccessibleContent() = default;
     AccessibleContent(const AccessibleContent&) = delete;
     AccessibleContent& operator=(const AccessibleContent&) = delete;
-
-    void DescribeAccessibly(HWND window, TextView name, long partCount,
-                            PartDescription describePart) noexcept {
-        window_ = window;
-        name_ = name;
-        partCount_ = partCount;
-        describePart_ = describePart;
-    }
-
-  private:
-    HWND window_ = nullptr;
-    TextView name_;
-    long partCount_ = 0;
-    PartDescription describePart_ = nullptr;
 };
 
 struct AccessibilityFunctions;

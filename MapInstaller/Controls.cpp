@@ -2,7 +2,7 @@
 
 #include "app/ErrorReporting.h"
 #include "app/SystemError.h"
-#include "text/WideText.h"
+#include "text/WideText_win.h"
 #include "win32/CommonControls.h"
 #include "win32/Handles.h"
 

@@ -7,7 +7,7 @@
 
 #include "MapInstaller/StartPlace.h"
 #include "text/Error.h"
-#include "text/WideText.h"
+#include "text/WideText_win.h"
 #include "win32/ComFunctions.h"
 #include "win32/ComPtr.h"
 #include "win32/ModalScope.h"
@@ -45,8 +45,8 @@ ComPtr<IShellItem> ItemFromPath(CreateItemFromParsingName createItem, const Text
 
 }  // namespace
 
-void FileOpenDialog::SetStartFolder(Text folder) {
-    startFolder_ = std::move(folder);
+void FileOpenDialog::SetStartPlace(Text path) {
+    startPath_ = std::move(path);
 }
 
 std::optional<Text> FileOpenDialog::Execute(HWND owner) const {
@@ -70,7 +70,7 @@ std::optional<Text> FileOpenDialog::Execute(HWND owner) const {
 
     // SetFolder rather than SetDefaultFolder: the folder given wins over the one that the
     // platform remembers from an earlier use. A text that makes no item is dropped.
-    const StartPlace place = StartPlaceFor(startFolder_);
+    const StartPlace place = StartPlaceFor(startPath_);
     if (!place.folder.empty()) {
         if (const ComPtr<IShellItem> folder = ItemFromPath(createItem, place.folder)) {
             dialog->SetFolder(folder.Get());

@@ -3,7 +3,7 @@
 #include "app/DpiScaling.h"
 #include "text/Text.h"
 
-// The built-in layout of the main window, in pixels at one DPI (96 as designed).
+// The layout of the main window, in pixels at the DPI that it names.
 struct FormLayout {
     int dpi = designDpi;
     int clientWidth = 0;
@@ -22,7 +22,7 @@ struct FormLayout {
     friend bool operator==(const FormLayout&, const FormLayout&) = default;
 };
 
-// The layout as designed, at 96 DPI.
+// The window's own layout at 96 DPI, from which every other DPI is scaled.
 FormLayout DesignLayout();
 
 // The layout scaled from its DPI to `dpi`: sizes of the client area, edges and font heights go

@@ -4,7 +4,7 @@
 #include "app/ApplicationIdentity.h"
 #include "app/ErrorReporting.h"
 #include "app/SystemError.h"
-#include "text/WideText.h"
+#include "text/WideText_win.h"
 #include "win32/WindowDpi.h"
 
 TForm1* Form1 = nullptr;
@@ -69,9 +69,8 @@ TForm1::TForm1() {
     layout_ = ScaleLayout(layout_, WindowDpi(window));
     ApplyLayout();
     SizeToClient();
+    SetPlatformWindow(Handle());
     SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(ApplicationIcon()));
-    Attach(Handle(), &OfferedKey);
-    DescribeAccessibly(Handle(), formCaption, button1Part, &DescribePart);
 }
 
 TForm1::~TForm1() {
@@ -84,10 +83,6 @@ TForm1::~TForm1() {
 
 HWND TForm1::Handle() const {
     return window_.Get();
-}
-
-bool TForm1::OfferedKey(MainWindow& window, const MSG& message) {
-    return static_cast<TForm1&>(window).DialogKey(message);
 }
 
 bool TForm1::DialogKey(const MSG& message) {
@@ -193,8 +188,19 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-AccessiblePart TForm1::DescribePart(const AccessibleContent& content, long id) noexcept {
-    const auto& form = static_cast<const TForm1&>(content);
+HWND TForm1::AccessibleWindow() const noexcept {
+    return Handle();
+}
+
+TextView TForm1::AccessibleName() const noexcept {
+    return formCaption;
+}
+
+long TForm1::PartCount() const noexcept {
+    return button1Part;
+}
+
+AccessiblePart TForm1::Part(long id) const noexcept {
     using Kind = AccessiblePart::Kind;
     const auto label = [](const DrawnLabel& control) {
         return AccessiblePart{.kind = Kind::staticText,
@@ -207,21 +213,21 @@ AccessiblePart TForm1::DescribePart(const AccessibleContent& content, long id) n
     };
     switch (id) {
         case label1Part:
-            return label(form.Label1);
+            return label(Label1);
         case label2Part:
-            return label(form.Label2);
+            return label(Label2);
         case label3Part:
-            return label(form.Label3);
+            return label(Label3);
         case label4Part:
-            return label(form.Label4);
+            return label(Label4);
         default:
             return {.kind = Kind::pushButton,
                     .name = button1Caption,
-                    .visible = form.Button1.Visible(),
-                    .focused = form.Button1.Focused(),
-                    .bounds = form.Button1.Area(),
-                    .window = form.Button1.Handle(),
-                    .pressable = form.Button1.TakesClicks()};
+                    .visible = Button1.Visible(),
+                    .focused = Button1.Focused(),
+                    .bounds = Button1.Area(),
+                    .window = Button1.Handle(),
+                    .pressable = Button1.TakesClicks()};
     }
 }
 

@@ -43,7 +43,7 @@ class TForm1 : public EventSource, public MainWindow, private AccessibleContent 
 
     // The window's keyboard handling, offered each key message before it is dispatched: Tab and
     // Shift+Tab focus Button1, Enter clicks the focused button. True when the key was consumed.
-    bool DialogKey(const MSG& message);
+    bool DialogKey(const MSG& message) override;
 
   private:
     // The parts that screen readers are told of, in reading order.
@@ -56,8 +56,10 @@ class TForm1 : public EventSource, public MainWindow, private AccessibleContent 
     };
 
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    static bool OfferedKey(MainWindow& window, const MSG& message);
-    static AccessiblePart DescribePart(const AccessibleContent& content, long id) noexcept;
+    HWND AccessibleWindow() const noexcept override;
+    TextView AccessibleName() const noexcept override;
+    long PartCount() const noexcept override;
+    AccessiblePart Part(long id) const noexcept override;
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnPaint();
     void PaintContent(HDC dc, const RECT& dirty);

@@ -5,10 +5,10 @@
 
 #include "CancelNotice.h"
 #include "FileOpenDialog.h"
+#include "MapInstaller/CommandLine.h"
 #include "MapInstaller/MapInstaller.h"
-#include "profile/ProfileRewrite.h"
 #include "app/Application.h"
-#include "app/CommandLine.h"
+#include "profile/ProfileRewrite.h"
 
 // Catches nothing: an error leaves at once, after the dialog object is gone, and the termination
 // request is skipped, so the window stays for another try.
@@ -17,7 +17,7 @@ void TForm1::Button1Click(EventSource* Sender) {
     {
         // A new dialog object at every click, released before the notice or the rewrite starts.
         FileOpenDialog dlg;
-        dlg.SetStartFolder(
+        dlg.SetStartPlace(
             FirstCommandLineArgument(reinterpret_cast<const char16_t*>(GetCommandLineW())));
         if (std::optional<Text> chosen = dlg.Execute(Handle())) {
             selectedFile = std::move(*chosen);

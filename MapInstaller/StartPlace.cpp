@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "text/WideText.h"
+#include "text/WideText_win.h"
 
 namespace {
 

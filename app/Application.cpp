@@ -6,54 +6,42 @@
 #include "app/ApplicationIdentity.h"
 #include "app/ApplicationTitle.h"
 #include "app/ErrorReporting.h"
-#include "text/WideText.h"
+#include "app/SystemError.h"
+#include "text/WideText_win.h"
 #include "win32/ComFunctions.h"
 #include "win32/ModulePath.h"
 
 namespace {
 
-// The thread initialised for OLE (drag and drop, the clipboard) for the life of the application.
-class OleInitialization {
+// The thread initialised for OLE (drag and drop, the clipboard) or in a single-threaded COM
+// apartment (which the file-open dialog needs) for as long as the object lives. Only a successful
+// initialisation is undone; without ole32 the thread stays as it is.
+class ThreadInitialization {
   public:
-    OleInitialization()
-        : initialised_(Com().oleInitialize != nullptr && SUCCEEDED(Com().oleInitialize(nullptr))) {}
-    ~OleInitialization() {
-        if (initialised_) {
-            Com().oleUninitialize();
+    ThreadInitialization(decltype(&OleInitialize) initialize,
+                         decltype(&OleUninitialize) uninitialize)
+        : uninitialize_(initialize != nullptr && SUCCEEDED(initialize(nullptr)) ? uninitialize
+                                                                                : nullptr) {}
+    ~ThreadInitialization() {
+        if (uninitialize_ != nullptr) {
+            uninitialize_();
         }
     }
-    OleInitialization(const OleInitialization&) = delete;
-    OleInitialization& operator=(const OleInitialization&) = delete;
+    ThreadInitialization(const ThreadInitialization&) = delete;
+    ThreadInitialization& operator=(const ThreadInitialization&) = delete;
 
   private:
-    bool initialised_;
-};
-
-// The thread in a single-threaded COM apartment, which the file-open dialog needs.
-class ComApartment {
-  public:
-    ComApartment()
-        : initialised_(Com().initialize != nullptr && SUCCEEDED(Com().initialize(nullptr))) {}
-    ~ComApartment() {
-        if (initialised_) {
-            Com().uninitialize();
-        }
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-  private:
-    bool initialised_;
+    decltype(&OleUninitialize) uninitialize_;
 };
 
 // The one application state of the process.
 struct ApplicationState {
     int showCommand = SW_SHOWDEFAULT;
-    std::optional<OleInitialization> ole;
+    std::optional<ThreadInitialization> ole;
     ApplicationIdentity identity;
     HWND focusRecord = nullptr;
     bool terminated = false;
-    std::optional<ComApartment> com;
+    std::optional<ThreadInitialization> com;
     std::unique_ptr<MainWindow> mainWindow;
 };
 
@@ -108,7 +96,7 @@ Window CreateHiddenWindow(const Text& title) {
 }
 
 void SetUp(ApplicationState& state) {
-    state.ole.emplace();
+    state.ole.emplace(Com().oleInitialize, Com().oleUninitialize);
     ApplicationIdentity& identity = state.identity;
     identity.title = ApplicationTitleFromPath(ExecutablePath(), LowerCase);
     identity.icon = LoadIconW(GetModuleHandleW(nullptr), L"MAINICON");
@@ -118,8 +106,9 @@ void SetUp(ApplicationState& state) {
     identity.hiddenWindow = CreateHiddenWindow(identity.title);
 }
 
-// The run step. Showing activates the window where the platform lets the process take the
-// foreground, and the first activation runs the credits reveal before this returns.
+// Shows the main window as the launch asked (maximised, minimised or normal). Showing activates
+// the window where the platform lets the process take the foreground, and the first activation
+// runs the credits reveal before this returns.
 void Show(HWND window, int showCommand) {
     switch (showCommand) {
         case SW_SHOWMAXIMIZED:
@@ -152,7 +141,7 @@ void HandleMessageTurn(ApplicationState& state) {
         return;
     }
     if (IsKeyMessage(message.message) && state.mainWindow != nullptr &&
-        state.mainWindow->OfferDialogKey(message)) {
+        state.mainWindow->DialogKey(message)) {
         return;
     }
     TranslateMessage(&message);
@@ -186,7 +175,7 @@ void RunApplication(MainWindowFactory createMainWindow) {
     state.showCommand = LaunchShowCommand();
     Guarded([&] {
         SetUp(state);
-        state.com.emplace();
+        state.com.emplace(Com().initialize, Com().uninitialize);
         // The main window is created without an owner and with WS_EX_APPWINDOW: its taskbar
         // button is the application's only one.
         state.mainWindow = createMainWindow();

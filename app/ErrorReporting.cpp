@@ -2,7 +2,7 @@
 
 #include "app/ApplicationIdentity.h"
 #include "text/ErrorMessage.h"
-#include "text/WideText.h"
+#include "text/WideText_win.h"
 #include "win32/ModalScope.h"
 
 void ReportError(TextView message) noexcept {

@@ -4,12 +4,7 @@
 
 #include <windows.h>
 
-#include <exception>
-#include <new>
-
-#include "app/SystemError.h"
 #include "text/ErrorMessage.h"
-#include "text/Error.h"
 #include "text/Text.h"
 
 // Shows `message` (with a full stop added where it ends in a letter, digit...) in the platform's
@@ -24,14 +19,8 @@ template <typename Work>
 void Guarded(Work&& work) noexcept {
     try {
         work();
-    } catch (const Error& error) {
-        ReportError(error.Message());
-    } catch (const std::bad_alloc&) {
-        ReportError(outOfMemoryMessage);
-    } catch (const std::exception& error) {
-        ReportError(FromUtf8(error.what()));
     } catch (...) {
-        ReportError(SystemErrorMessage(0, {}));
+        ReportCurrentError(&ReportError);
     }
 }
 

@@ -5,32 +5,25 @@
 #include <memory>
 
 // What the application knows of its main window: an object that it owns and destroys at the end,
-// the platform window that it shows, and the window's look at every key message before the
-// message is dispatched. The window fills both in once its platform window exists.
+// the platform window that it shows, which the window names once it exists, and the window's look
+// at every key message before the message is dispatched.
 class MainWindow {
   public:
-    // True when the window has consumed the key, which then goes no further.
-    using DialogKeyHook = bool (*)(MainWindow& window, const MSG& message);
-
     MainWindow() = default;
     virtual ~MainWindow() = default;
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
     HWND PlatformWindow() const { return platformWindow_; }
-    bool OfferDialogKey(const MSG& message) {
-        return dialogKey_ != nullptr && dialogKey_(*this, message);
-    }
+    // Offered each key message before it is dispatched; true when the window has consumed the
+    // key, which then goes no further. A window without keys of its own consumes none.
+    virtual bool DialogKey(const MSG& /*message*/) { return false; }
 
   protected:
-    void Attach(HWND platformWindow, DialogKeyHook dialogKey) {
-        platformWindow_ = platformWindow;
-        dialogKey_ = dialogKey;
-    }
+    void SetPlatformWindow(HWND window) { platformWindow_ = window; }
 
   private:
     HWND platformWindow_ = nullptr;
-    DialogKeyHook dialogKey_ = nullptr;
 };
 
 // Creates the main window, hidden; raises an Error when the platform refuses it.

@@ -2,11 +2,12 @@
 
 #include <string>
 
+#include "text/ErrorMessage.h"
 #include "text/Platform.h"
 
 Text SystemErrorMessage(std::uint32_t code, TextView systemText) {
     if (code == 0) {
-        return u"Un appel à une fonction du système d'exploitation a échoué";
+        return Text(unknownFailureMessage);
     }
     // The code prints as the platform's signed int: an HRESULT such as 0x80004005 is negative.
     const std::string digits = std::to_string(static_cast<std::int32_t>(code));

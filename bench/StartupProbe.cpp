@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/KernelHandle.h"
 #include "win32/Handles.h"
 
 namespace {

@@ -1,8 +1,6 @@
 // talvor-apply: the installer's profile rewrite, for unattended deployment.
 
 #include <cstdio>
-#include <exception>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -23,12 +21,8 @@ namespace {
 
 enum ExitCode { done = 0, failed = 1, usageError = 2, wouldChange = 3 };
 
-// What the window reports for a failure that carries no message of its own.
-constexpr TextView unknownFailureMessage =
-    u"Un appel à une fonction du système d'exploitation a échoué";
-
 // Texts go out in UTF-8; on POSIX a file name in them goes out as the bytes it was given as.
-std::string Outward(TextView text) {
+std::string ForOutput(TextView text) {
 #ifdef _WIN32
     return ToUtf8(text);
 #else
@@ -41,22 +35,23 @@ void Print(std::FILE* stream, const std::string& line) {
     std::fputc('\n', stream);
 }
 
-std::string Lines(std::int32_t count) {
+std::string LineCountText(std::int32_t count) {
     return std::to_string(count) + (count == 1 ? " line" : " lines");
 }
 
 std::string Describe(const Text& profile, const RewriteSummary& summary) {
-    std::string line = Outward(profile) + ": ";
-    line += summary.mapFilesLineInserted ? "map files line inserted as line 5"
-                                         : "map files set on " + Lines(summary.mapFilesLinesSet);
+    std::string line = ForOutput(profile) + ": ";
+    line += summary.mapFilesLineInserted
+                ? "map files line inserted as line 5"
+                : "map files set on " + LineCountText(summary.mapFilesLinesSet);
     line += summary.rasterLinesSet > 0
-                ? ", raster display turned on on " + Lines(summary.rasterLinesSet)
+                ? ", raster display turned on on " + LineCountText(summary.rasterLinesSet)
                 : ", no raster display line";
     return line;
 }
 
-void Fail(TextView message) {
-    Print(stderr, Outward(WithFullStop(message)));
+void PrintError(TextView message) {
+    Print(stderr, ForOutput(WithFullStop(message)));
 }
 
 int Run(const std::vector<Text>& arguments) {
@@ -81,15 +76,9 @@ int Run(const std::vector<Text>& arguments) {
                 Print(stdout, Describe(options->profile, ApplyMapSet(options->profile)));
                 return done;
         }
-    } catch (const Error& error) {
-        // The message as the installer's error box shows it.
-        Fail(error.Message());
-    } catch (const std::bad_alloc&) {
-        Fail(outOfMemoryMessage);
-    } catch (const std::exception& error) {
-        Fail(FromUtf8(error.what()));
     } catch (...) {
-        Fail(unknownFailureMessage);
+        // The message as the installer's error box shows it.
+        ReportCurrentError(&PrintError);
     }
     return failed;
 }
@@ -98,7 +87,7 @@ int Run(const std::vector<Text>& arguments) {
 // profile's fate was: the caller would otherwise take a lost report for a good one.
 int WithOutputsChecked(int code) {
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        Fail(FileWriteError().Message());
+        PrintError(FileWriteError().Message());
         code = failed;
     }
     if (std::fflush(stderr) != 0 || std::ferror(stderr) != 0) {

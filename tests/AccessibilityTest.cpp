@@ -12,6 +12,7 @@
 #include <string>
 
 #include "MapInstaller/MapInstaller.h"
+#include "support/MsaaClient.h"
 #include "win32/ComPtr.h"
 
 namespace {
@@ -33,13 +34,6 @@ ComPtr<IAccessible> AccessibleOf(HWND window, LPARAM objectId) {
         ObjectFromLresult(result, __uuidof(IAccessible), 0, object.PutVoid());
     }
     return object;
-}
-
-VARIANT Child(long id) {
-    VARIANT child{};
-    child.vt = VT_I4;
-    child.lVal = id;
-    return child;
 }
 
 std::wstring NameOf(IAccessible& object, long id) {
@@ -76,25 +70,6 @@ std::wstring DefaultActionOf(IAccessible& object, long id) {
     std::wstring text(action, SysStringLen(action));
     SysFreeString(action);
     return text;
-}
-
-// How the platform names a push button's default action in the user's language: as its own
-// object for a button window does; where that names none (Wine's), "Appuyer" for French users
-// and "Press" for the others.
-std::wstring PlatformPressName(HWND button) {
-    ComPtr<IAccessible> standard;
-    BSTR action = nullptr;
-    if (button != nullptr &&
-        SUCCEEDED(CreateStdAccessibleObject(button, OBJID_CLIENT, __uuidof(IAccessible),
-                                            standard.PutVoid())) &&
-        standard->get_accDefaultAction(Child(CHILDID_SELF), &action) == S_OK && action != nullptr &&
-        SysStringLen(action) > 0) {
-        std::wstring text(action, SysStringLen(action));
-        SysFreeString(action);
-        return text;
-    }
-    SysFreeString(action);
-    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_FRENCH ? L"Appuyer" : L"Press";
 }
 
 void PumpMessages() {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/CommandLine.h"
+#include "MapInstaller/CommandLine.h"
 #include "support/CaseName.h"
 
 namespace {

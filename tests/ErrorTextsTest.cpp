@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <new>
+#include <stdexcept>
+
 #include "app/SystemError.h"
+#include "text/Error.h"
 #include "text/ErrorMessage.h"
 
 namespace {
@@ -46,6 +51,36 @@ TEST(SystemErrorMessage, TheBoxShowsTheSystemTextTrimmedThenAFullStop) {
     // The system's text loses its trailing full stop and line break; the box adds one full stop.
     EXPECT_EQ(WithFullStop(SystemErrorMessage(5, TrimSystemText(u"Access denied. \r\n"))),
               u"Erreur système.  Code : 5.\r\nAccess denied.");
+}
+
+Text reported;
+
+void Record(TextView message) {
+    reported = Text(message);
+}
+
+// The window's error box and the tool's error line show the same message for each kind of error.
+TEST(ReportCurrentError, EachKindOfErrorHasItsMessage) {
+    struct Row {
+        const char* kind;
+        std::function<void()> raise;
+        Text message;
+    };
+    const Row rows[] = {
+        {"Error", [] { throw EncodingError(); }, EncodingError().Message()},
+        {"bad_alloc", [] { throw std::bad_alloc(); }, Text(outOfMemoryMessage)},
+        {"std::exception", [] { throw std::runtime_error("défaut"); }, u"défaut"},
+        {"anything else", [] { throw 42; }, Text(unknownFailureMessage)},
+    };
+    for (const Row& row : rows) {
+        reported = u"none";
+        try {
+            row.raise();
+        } catch (...) {
+            ReportCurrentError(&Record);
+        }
+        EXPECT_EQ(reported, row.message) << row.kind;
+    }
 }
 
 }  // namespace

@@ -143,9 +143,8 @@ TEST(SaveFile, NewFileIsCreated) {
     EXPECT_EQ(folder.Names(), std::set<std::string>{"new.xml"});
 }
 
-TEST(WriteError, MessageWithAndWithoutSystemText) {
-    EXPECT_EQ(FileWriteError().Message(), u"Erreur d'écriture dans le flux");
-    EXPECT_EQ(FileWriteError(u"Disk full").Message(), u"Erreur d'écriture dans le flux: Disk full");
+TEST(WriteError, TheSystemTextFollowsTheMessageAfterAColon) {
+    EXPECT_EQ(FileWriteError(u"Disk full").Message(), FileWriteError().Message() + u": Disk full");
 }
 
 }  // namespace

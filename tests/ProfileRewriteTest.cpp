@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <typeinfo>
 #include <vector>
 
 #include "profile/ProfileRewrite.h"
@@ -209,8 +210,6 @@ TEST(RewriteTime, IsLinearInTheProfile) {
 }
 
 TEST(MapFilesLine, IsTheEighteenTilesInOrder) {
-    EXPECT_EQ(MapFilesLine.size(), 495u);
-    EXPECT_EQ(ShowRasterLine.size(), 34u);
     std::vector<std::string> names;
     for (int a : {45, 47, 49}) {
         for (int b : {5, 7, 9, 11, 13, 15}) {
@@ -248,14 +247,27 @@ struct FileCase {
     std::string after;
 };
 
+// ASCII text as UTF-16LE bytes.
+std::string Utf16Le(const std::string& ascii) {
+    std::string bytes;
+    for (const char c : ascii) {
+        bytes += c;
+        bytes += '\0';
+    }
+    return bytes;
+}
+
 // The whole job on files: bytes in, bytes out, in each encoding.
 TEST(ApplyMapSet, RewritesFilesInTheirEncoding) {
     const std::string map = ToUtf8(MapFilesLine);
+    const std::string raster = "        <showraster>1</showraster>";
     const FileCase cases[] = {
         {"utf8 with lf", "\xEF\xBB\xBF<lx>\n<mapfiles>a</mapfiles>\n<showraster>0</showraster>\n",
-         "\xEF\xBB\xBF<lx>\r\n" + map + "\r\n        <showraster>1</showraster>\r\n"},
+         "\xEF\xBB\xBF<lx>\r\n" + map + "\r\n" + raster + "\r\n"},
         {"no mark, last line without break", "1\n2\n3\n4\n5",
          "1\r\n2\r\n3\r\n4\r\n" + map + "\r\n5\r\n"},
+        {"utf16", "\xFF\xFE" + Utf16Le("a\nb\nc\nd\n<showraster>0</showraster>\n"),
+         "\xFF\xFE" + Utf16Le("a\r\nb\r\nc\r\nd\r\n" + map + "\r\n" + raster + "\r\n")},
     };
     for (const FileCase& c : cases) {
         TempFolder folder;
@@ -269,40 +281,38 @@ TEST(ApplyMapSet, RewritesFilesInTheirEncoding) {
     }
 }
 
-TEST(ApplyMapSet, Utf16ProfilesStayUtf16) {
-    std::string before = "\xFF\xFE";
-    for (const char c : std::string("a\nb\nc\nd\n<showraster>0</showraster>\n")) {
-        before += c;
-        before += '\0';
-    }
-    TempFolder folder;
-    WriteBytes(folder / "p.xml", before);
-    ApplyMapSet(AsText(folder / "p.xml"));
-    LineList reloaded;
-    reloaded.LoadFile(AsText(folder / "p.xml"));
-    EXPECT_EQ(reloaded.Encoding(), TextEncoding::Utf16Le);
-    EXPECT_EQ(AllLines(reloaded), (Lines{u"a", u"b", u"c", u"d", mapFiles, raster}));
-}
-
-// A profile that cannot be loaded reports why, and is not written.
-TEST(ApplyMapSet, LoadErrorsAreReportedAsThemselves) {
+TEST(ApplyMapSet, AMissingProfileIsReportedAndNotMade) {
     TempFolder folder;
     EXPECT_THROW(ApplyMapSet(AsText(folder / "missing.xml")), FileOpenError);
     EXPECT_EQ(folder.Names(), std::set<std::string>{});
-
-    const std::string broken = "\xEF\xBB\xBF<lx>\xFF\n";
-    WriteBytes(folder / "broken.xml", broken);
-    EXPECT_THROW(ApplyMapSet(AsText(folder / "broken.xml")), EncodingError);
-    EXPECT_EQ(ReadBytes(folder / "broken.xml"), broken);
 }
 
-TEST(ApplyMapSet, ShortProfilesAreNotWritten) {
-    for (const std::string& bytes : {std::string(), std::string("\xEF\xBB\xBF"),
-                                     std::string("<showraster>0</showraster>\n")}) {
+struct RefusedCase {
+    const char* name;
+    std::string bytes;
+    const std::type_info& error;
+};
+
+// A profile that cannot be read, or has no fifth line to insert before, reports why and is not
+// written.
+TEST(ApplyMapSet, RefusedProfilesAreLeftAsTheyWere) {
+    const RefusedCase cases[] = {
+        {"invalid utf8", "\xEF\xBB\xBF<lx>\xFF\n", typeid(EncodingError)},
+        {"empty", "", typeid(LineIndexError)},
+        {"mark only", "\xEF\xBB\xBF", typeid(LineIndexError)},
+        {"one line", "<showraster>0</showraster>\n", typeid(LineIndexError)},
+    };
+    for (const RefusedCase& c : cases) {
         TempFolder folder;
-        WriteBytes(folder / "p.xml", bytes);
-        EXPECT_THROW(ApplyMapSet(AsText(folder / "p.xml")), LineIndexError);
-        EXPECT_EQ(ReadBytes(folder / "p.xml"), bytes);
+        WriteBytes(folder / "p.xml", c.bytes);
+        try {
+            ApplyMapSet(AsText(folder / "p.xml"));
+            ADD_FAILURE() << c.name << ": no error";
+        } catch (const Error& error) {
+            EXPECT_EQ(typeid(error), c.error) << c.name;
+        }
+        EXPECT_EQ(ReadBytes(folder / "p.xml"), c.bytes) << c.name;
+        EXPECT_EQ(folder.Names(), std::set<std::string>{"p.xml"}) << c.name;
     }
 }
 

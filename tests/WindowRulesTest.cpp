@@ -107,7 +107,7 @@ TEST(FormLayout, ScaledTo144And120Dpi) {
 
 TEST(FormLayout, RescalingStartsFromTheCurrentDpi) {
     // A move from a 144-DPI monitor to a 120-DPI one scales the 144-DPI values, as the window
-    // holds them, not the design table: the rounding of both steps shows.
+    // holds them, not the 96-DPI layout: the rounding of both steps shows.
     const FormLayout moved = ScaleLayout(ScaleLayout(DesignLayout(), 144), 120);
     EXPECT_EQ(moved.dpi, 120);
     EXPECT_EQ(moved.clientWidth, 612);  // 734 * 120 / 144 = 611.67, where 489 gives 611

@@ -172,20 +172,25 @@ TEST_F(MainWindowTest, ADpiChangeTakesTheSuggestedRectangleAndScalesControlsAndF
     ASSERT_NE(StandardControls(), nullptr);
     EXPECT_EQ(GetClassLongPtrW(Button(), GCW_ATOM),
               GetClassInfoExW(StandardControls(), L"Button", &standard));
-    const RECT button = ChildRect(form.Handle(), Button());
-    EXPECT_EQ(button.left, 288);
-    EXPECT_EQ(button.top, 209);
-    EXPECT_EQ(button.right - button.left, 426);
-    EXPECT_EQ(button.bottom - button.top, 37);
-    EXPECT_EQ(FontHeight(Button()), -18);
-
-    Rescale(96);
-    const RECT moved = ChildRect(form.Handle(), Button());
-    EXPECT_EQ(moved.left, 192);
-    EXPECT_EQ(moved.top, 139);
-    EXPECT_EQ(moved.right - moved.left, 284);
-    EXPECT_EQ(moved.bottom - moved.top, 25);
-    EXPECT_EQ(FontHeight(Button()), -12);
+    // Made at 144 DPI, the button takes the scaled layout; the change back to 96 DPI moves it and
+    // gives it the new font.
+    struct ButtonPlace {
+        int dpi;
+        LONG left, top, width, height, fontHeight;
+    };
+    const ButtonPlace places[] = {{144, 288, 209, 426, 37, -18}, {96, 192, 139, 284, 25, -12}};
+    for (const ButtonPlace& place : places) {
+        SCOPED_TRACE(place.dpi);
+        if (place.dpi != 144) {
+            Rescale(place.dpi);
+        }
+        const RECT button = ChildRect(form.Handle(), Button());
+        EXPECT_EQ(button.left, place.left);
+        EXPECT_EQ(button.top, place.top);
+        EXPECT_EQ(button.right - button.left, place.width);
+        EXPECT_EQ(button.bottom - button.top, place.height);
+        EXPECT_EQ(FontHeight(Button()), place.fontHeight);
+    }
 }
 
 TEST_F(MainWindowTest, ARoundTripOfScalesComesBackToTheSameLayout) {

@@ -128,14 +128,16 @@ bool SystemCodePageIsUtf8();
 
 // Whether the bytes are strict UTF-8: no invalid, overlong, surrogate or cut sequence.
 bool ValidUtf8(std::string_view bytes);
-// Decodes UTF-8 that ValidUtf8 accepted. Appends to `text`.
+// Decodes UTF-8 that ValidUtf8 accepted. Appends to `text`. The conversions below raise
+// EncodingError where the platform fails one.
 void DecodeUtf8(std::string_view bytes, Text& text);
 // Encodes to UTF-8; a lone surrogate becomes U+FFFD. Appends to `bytes`.
 void EncodeUtf8(TextView text, std::string& bytes);
 
 // Whether every byte sequence decoded from the system code page encodes back to itself.
 bool SystemCodePageRoundTrips();
-// Conversions from and to the system's ANSI code page; they never fail.
+// Conversions from and to the system's ANSI code page; every text has an answer, so only a
+// failure of the platform makes them raise.
 void DecodeSystemCodePage(std::string_view bytes, Text& text);
 void EncodeSystemCodePage(TextView text, std::string& bytes);
 

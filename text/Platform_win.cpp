@@ -6,8 +6,9 @@
 #include <climits>
 #include <vector>
 
+#include "Error.h"
 #include "SaveBackup_win.h"
-#include "WideText.h"
+#include "WideText_win.h"
 
 namespace platform {
 namespace {
@@ -18,6 +19,16 @@ namespace {
 constexpr std::size_t bytePiece = 1 << 30;
 constexpr std::size_t unitPiece = 1 << 28;
 static_assert(unitPiece * 3 <= std::size_t{INT_MAX} && bytePiece <= std::size_t{INT_MAX});
+
+// A piece that is not empty converts to at least one code unit or byte: a 0 from a conversion
+// call is the platform's failure (memory, or input that it refuses), raised rather than the piece
+// left out of the result.
+int Converted(int count) {
+    if (count <= 0) {
+        throw EncodingError();
+    }
+    return count;
+}
 
 }  // namespace
 
@@ -199,12 +210,13 @@ bool ValidUtf8(std::string_view bytes) {
 void DecodeUtf8(std::string_view bytes, Text& text) {
     while (!bytes.empty()) {
         const std::size_t size = Utf8Piece(bytes);
-        const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
-                                              static_cast<int>(size), nullptr, 0);
+        const int units = Converted(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                                        static_cast<int>(size), nullptr, 0));
         const std::size_t at = text.size();
         text.resize(at + static_cast<std::size_t>(units));
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(size),
-                            reinterpret_cast<wchar_t*>(text.data() + at), units);
+        Converted(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                      static_cast<int>(size),
+                                      reinterpret_cast<wchar_t*>(text.data() + at), units));
         bytes.remove_prefix(size);
     }
 }
@@ -220,12 +232,12 @@ void Encode(UINT codePage, TextView text, std::string& bytes) {
             --size;
         }
         const auto piece = reinterpret_cast<const wchar_t*>(text.data() + start);
-        const int count = WideCharToMultiByte(codePage, 0, piece, static_cast<int>(size), nullptr,
-                                              0, nullptr, nullptr);
+        const int count = Converted(WideCharToMultiByte(codePage, 0, piece, static_cast<int>(size),
+                                                        nullptr, 0, nullptr, nullptr));
         const std::size_t at = bytes.size();
         bytes.resize(at + static_cast<std::size_t>(count));
-        WideCharToMultiByte(codePage, 0, piece, static_cast<int>(size), bytes.data() + at, count,
-                            nullptr, nullptr);
+        Converted(WideCharToMultiByte(codePage, 0, piece, static_cast<int>(size), bytes.data() + at,
+                                      count, nullptr, nullptr));
         start += size;
     }
 }
@@ -276,12 +288,12 @@ std::size_t CodePagePiece(std::string_view bytes) {
 void DecodeSystemCodePage(std::string_view bytes, Text& text) {
     while (!bytes.empty()) {
         const std::size_t size = CodePagePiece(bytes);
-        const int units =
-            MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(size), nullptr, 0);
+        const int units = Converted(
+            MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(size), nullptr, 0));
         const std::size_t at = text.size();
         text.resize(at + static_cast<std::size_t>(units));
-        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(size),
-                            reinterpret_cast<wchar_t*>(text.data() + at), units);
+        Converted(MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(size),
+                                      reinterpret_cast<wchar_t*>(text.data() + at), units));
         bytes.remove_prefix(size);
     }
 }

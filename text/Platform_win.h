@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "Platform.h"
-#include "WideText.h"
+#include "WideText_win.h"
 
 namespace platform {
 

@@ -7,35 +7,39 @@
 
 #include <utility>
 
-// A GDI object (font, bitmap, brush...), deleted with DeleteObject.
-template <typename Handle>
-class GdiObject {
+// The owner of one handle that `Free` releases; null is the empty value.
+template <typename Handle, auto Free>
+class UniqueHandle {
   public:
-    GdiObject() = default;
-    explicit GdiObject(Handle handle) : handle_(handle) {}
-    ~GdiObject() {
+    UniqueHandle() = default;
+    explicit UniqueHandle(Handle handle) : handle_(handle) {}
+    ~UniqueHandle() {
         if (handle_ != nullptr) {
-            DeleteObject(handle_);
+            Free(handle_);
         }
     }
-    GdiObject(GdiObject&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    GdiObject& operator=(GdiObject&& other) noexcept {
-        GdiObject(std::move(other)).Swap(*this);
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    // The handle held before is freed, by the temporary that takes it, once this holds the new one.
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        UniqueHandle old(std::exchange(handle_, std::exchange(other.handle_, nullptr)));
         return *this;
     }
-    GdiObject(const GdiObject&) = delete;
-    GdiObject& operator=(const GdiObject&) = delete;
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
 
     Handle Get() const { return handle_; }
     explicit operator bool() const { return handle_ != nullptr; }
 
   private:
-    void Swap(GdiObject& other) noexcept { std::swap(handle_, other.handle_); }
     Handle handle_ = nullptr;
 };
 
-using Font = GdiObject<HFONT>;
-using Bitmap = GdiObject<HBITMAP>;
+// GDI objects, deleted with DeleteObject.
+using Font = UniqueHandle<HFONT, DeleteObject>;
+using Bitmap = UniqueHandle<HBITMAP, DeleteObject>;
+
+// A platform window, destroyed with its owner object.
+using Window = UniqueHandle<HWND, DestroyWindow>;
 
 // The device context of a window's client area (GetDC), released with its window.
 class WindowDc {
@@ -111,56 +115,6 @@ class PaintScope {
   private:
     HWND window_;
     PAINTSTRUCT paint_{};
-};
-
-// A kernel object's handle (a process, a thread...), closed with CloseHandle. Null is the empty
-// value: the calls that fail with INVALID_HANDLE_VALUE instead (files) need an owner of their own.
-class KernelHandle {
-  public:
-    KernelHandle() = default;
-    explicit KernelHandle(HANDLE handle) : handle_(handle) {}
-    ~KernelHandle() {
-        if (handle_ != nullptr) {
-            CloseHandle(handle_);
-        }
-    }
-    KernelHandle(KernelHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    KernelHandle& operator=(KernelHandle&& other) noexcept {
-        KernelHandle old(std::exchange(handle_, std::exchange(other.handle_, nullptr)));
-        return *this;
-    }
-    KernelHandle(const KernelHandle&) = delete;
-    KernelHandle& operator=(const KernelHandle&) = delete;
-
-    HANDLE Get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-  private:
-    HANDLE handle_ = nullptr;
-};
-
-// A platform window, destroyed with its owner object.
-class Window {
-  public:
-    Window() = default;
-    explicit Window(HWND window) : window_(window) {}
-    ~Window() {
-        if (window_ != nullptr) {
-            DestroyWindow(window_);
-        }
-    }
-    Window(Window&& other) noexcept : window_(std::exchange(other.window_, nullptr)) {}
-    Window& operator=(Window&& other) noexcept {
-        Window old(std::exchange(window_, std::exchange(other.window_, nullptr)));
-        return *this;
-    }
-    Window(const Window&) = delete;
-    Window& operator=(const Window&) = delete;
-
-    HWND Get() const { return window_; }
-
-  private:
-    HWND window_ = nullptr;
 };
 
 // A window whose procedure reaches an object of the program through GWLP_USERDATA. The link is

@@ -1,6 +1,6 @@
 #include "win32/ModulePath.h"
 
-#include "text/WideText.h"
+#include "text/WideText_win.h"
 
 Text ModulePath(HMODULE module) {
     return GrowingWideText([&](wchar_t* buffer, std::size_t size) {

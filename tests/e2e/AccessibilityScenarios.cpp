@@ -23,6 +23,7 @@
 #include "Poll.h"
 #include "ReaderThread.h"
 #include "WindowQuery.h"
+#include "tests/support/MsaaClient.h"
 #include "win32/ComPtr.h"
 
 namespace e2e {
@@ -32,7 +33,7 @@ constexpr milliseconds kRevealTimeout{20000};
 constexpr milliseconds kAnswerTimeout{5000};
 constexpr milliseconds kBoxTimeout{10000};
 
-// Written out from the program's description, not taken from its code.
+// Written out by hand, not taken from the program's code, so that a mistake there shows.
 constexpr wchar_t kCaption[] = L"Le Talvor Map Installer";
 constexpr wchar_t kTitle[] = L"Talvor_skarnel_installer";
 struct PartText {
@@ -49,13 +50,6 @@ const PartText kParts[] = {
     {ROLE_SYSTEM_PUSHBUTTON, L"S\u00e9lection profil / Select profile"},
 };
 constexpr long kButtonPart = 5;
-
-VARIANT Child(long id) {
-    VARIANT child{};
-    child.vt = VT_I4;
-    child.lVal = id;
-    return child;
-}
 
 long IntegerOf(const VARIANT& variant) {
     return variant.vt == VT_I4 ? variant.lVal : -1;
@@ -229,24 +223,6 @@ std::vector<const HeardEvent*> ShowEvents(const ScreenReaderClient& client) {
 
 bool UnderWine() {
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-// How the platform names a push button's default action in the user's language: as its own
-// object for a button window does; where that names none (Wine's), "Appuyer" for French users
-// and "Press" for the others.
-std::wstring PlatformPressName(HWND button) {
-    ComPtr<IAccessible> standard;
-    BSTR action = nullptr;
-    if (SUCCEEDED(CreateStdAccessibleObject(button, OBJID_CLIENT, __uuidof(IAccessible),
-                                            standard.PutVoid())) &&
-        standard->get_accDefaultAction(Child(CHILDID_SELF), &action) == S_OK &&
-        SysStringLen(action) > 0) {
-        std::wstring text(action, SysStringLen(action));
-        SysFreeString(action);
-        return text;
-    }
-    SysFreeString(action);
-    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_FRENCH ? L"Appuyer" : L"Press";
 }
 
 class ScreenReader : public testing::Test {

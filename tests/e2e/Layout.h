@@ -1,8 +1,7 @@
 #pragma once
 
 // Where the window's parts should be, at 96 DPI and scaled to the DPI of a run. Written out here
-// from the window's description, not taken from the installer's code, so that a mistake there
-// shows as a difference.
+// by hand, not taken from the installer's code, so that a mistake there shows as a difference.
 
 #include <windows.h>
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "win32/Handles.h"
+#include "support/KernelHandle.h"
 
 namespace e2e {
 

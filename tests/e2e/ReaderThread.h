@@ -11,7 +11,7 @@
 #include <functional>
 #include <memory>
 
-#include "win32/Handles.h"
+#include "support/KernelHandle.h"
 
 namespace e2e {
 

@@ -20,6 +20,7 @@
 #include "Poll.h"
 #include "ScreenImage.h"
 #include "WindowQuery.h"
+#include "tests/support/CaseName.h"
 #include "tests/support/TempFolder.h"
 
 namespace e2e {
@@ -31,7 +32,7 @@ constexpr milliseconds kRevealTimeout{20000};
 constexpr milliseconds kBoxTimeout{10000};
 constexpr milliseconds kExitTimeout{10000};
 
-// Written out from the program's description, not taken from its code.
+// Written out by hand, not taken from the program's code, so that a mistake there shows.
 constexpr wchar_t kTitle[] = L"Talvor_skarnel_installer";
 constexpr wchar_t kNoticeText[] =
     L"L'installation va se terminer sans appliquer la modification au profil.\r\n"
@@ -253,56 +254,63 @@ void ExpectNotice(const Installer& installer, Close close) {
     close(notice);
 }
 
-TEST(ProfileSelection, RewritesTheProfileChosenInTheFolderOfArgumentOne) {
-    ScratchFolder folder;
-    const fs::path profile = WriteProfile(folder);
-    const Installer installer = StartRevealed(folder);
+// Where the dialog opens for argument 1, and the profile chosen there rewritten.
+struct StartCase {
+    const char* name;
+    // Argument 1 for the folder of profiles and the profile in it.
+    std::wstring (*arguments)(const fs::path& profiles, const fs::path& profile);
+    // What the dialog's name box holds when it opens.
+    const wchar_t* nameShown;
+    // The picture of the dialog, under this name; none when empty.
+    const char* screenshot;
+};
 
-    const HWND dialog = OpenFileDialog(installer);
-    ASSERT_NE(dialog, nullptr) << "no file-open dialog";
-    Screenshot(installer, dialog, "dialog");
-    // A bare name is looked for in the folder that the dialog shows.
-    Choose(dialog, L"profile.xml");
+const StartCase startCases[] = {
+    // A bare name typed is looked for in the folder that the dialog shows.
+    {"the folder of profiles",
+     [](const fs::path& profiles, const fs::path&) { return FolderArguments(profiles); }, L"",
+     "dialog"},
+    // The name alone, taken with Enter, is looked for in the folder that the dialog shows: the
+    // rewrite of this very file says that the dialog opened in the file's folder.
+    {"a file",
+     [](const fs::path&, const fs::path& profile) { return L"\"" + profile.wstring() + L"\""; },
+     L"profile.xml", ""},
+    // The folder of the missing file, with the name box empty.
+    {"a missing file",
+     [](const fs::path& profiles, const fs::path&) {
+         return L"\"" + (profiles / L"Nobody.xml").wstring() + L"\"";
+     },
+     L"", ""},
+};
 
-    EXPECT_EQ(installer.Proc().WaitForExit(kExitTimeout), std::optional<DWORD>(0));
-    EXPECT_EQ(ReadBytes(profile), kRewritten);
-}
+class StartPlaceTest : public testing::TestWithParam<StartCase> {};
 
-TEST(ProfileSelection, AFileAsArgumentOneIsReadyInTheDialogAndEnterPicksIt) {
+TEST_P(StartPlaceTest, TheDialogOpensThereAndTheProfileChosenIsRewritten) {
+    const StartCase& start = GetParam();
     ScratchFolder folder;
     const fs::path profile = WriteProfile(folder);
     const Installer installer =
-        StartRevealedWith(Options().installer, L"\"" + profile.wstring() + L"\"");
+        StartRevealedWith(Options().installer, start.arguments(folder.Profiles(), profile));
 
     const HWND dialog = OpenFileDialog(installer);
     ASSERT_NE(dialog, nullptr) << "no file-open dialog";
+    if (*start.screenshot != '\0') {
+        Screenshot(installer, dialog, start.screenshot);
+    }
     const HWND nameBox = FileNameBox(dialog);
-    EXPECT_EQ(EditText(nameBox), L"profile.xml");
-    // The name alone is looked for in the folder that the dialog shows: the rewrite of this very
-    // file says that the dialog opened in the file's folder.
-    PostKeyPress(nameBox, VK_RETURN);
-
-    EXPECT_EQ(installer.Proc().WaitForExit(kExitTimeout), std::optional<DWORD>(0));
-    EXPECT_EQ(ReadBytes(profile), kRewritten);
-}
-
-TEST(ProfileSelection, AMissingFileAsArgumentOneOpensItsFolderWithAnEmptyName) {
-    ScratchFolder folder;
-    const fs::path profile = WriteProfile(folder);
-    const Installer installer = StartRevealedWith(
-        Options().installer, L"\"" + (folder.Profiles() / L"Nobody.xml").wstring() + L"\"");
-
-    const HWND dialog = OpenFileDialog(installer);
-    ASSERT_NE(dialog, nullptr) << "no file-open dialog";
-    EXPECT_EQ(EditText(FileNameBox(dialog)), L"");
+    EXPECT_EQ(EditText(nameBox), start.nameShown);
     EXPECT_EQ(installer.OwnedBoxes().size(), 1u) << "no message besides the dialog";
-    // A bare name is looked for in the folder that the dialog shows: the folder of the missing
-    // file.
-    Choose(dialog, L"profile.xml");
+    if (*start.nameShown != L'\0') {
+        PostKeyPress(nameBox, VK_RETURN);
+    } else {
+        Choose(dialog, L"profile.xml");
+    }
 
     EXPECT_EQ(installer.Proc().WaitForExit(kExitTimeout), std::optional<DWORD>(0));
     EXPECT_EQ(ReadBytes(profile), kRewritten);
 }
+
+INSTANTIATE_TEST_SUITE_P(ArgumentOne, StartPlaceTest, testing::ValuesIn(startCases), CaseName());
 
 TEST(ProfileSelection, CancelShowsTheNoticeThenEndsWithTheProfileUntouched) {
     ScratchFolder folder;

@@ -254,8 +254,8 @@ TEST_F(NormalStart, LabelFontsAreScaledToTheDpi) {
     EXPECT_LE(announcement, MulDiv(32, dpi, 96));
 }
 
-// The labels' captions and fonts, written out from the window's description: each line must end
-// inside the client area, as it does on Windows.
+// The labels' captions and fonts, written out by hand: each line must end inside the client
+// area, as it does on Windows.
 struct LabelText {
     const char* name;
     LONG left;       // at 96 DPI
