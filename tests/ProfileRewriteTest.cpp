@@ -163,7 +163,7 @@ struct ShapeCase {
 };
 
 #ifdef TALVOR_SANITIZE
-// Unoptimised and checked, the sanitizers' build takes a second or two itself.
+// Checked at every access, the sanitizers' build takes a second or two itself.
 constexpr double secondsAllowed = 10;
 #else
 constexpr double secondsAllowed = 1;
