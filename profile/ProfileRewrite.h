@@ -28,9 +28,8 @@ struct RewriteSummary {
 };
 
 // Points the profile at the map set and turns its raster display on, in memory; the list is as it
-// was loaded, without changes. Raises
-// LineIndexError when the map-files line has to be inserted and the profile has fewer lines than
-// its insert position.
+// was loaded, without changes. Raises LineIndexError when the map-files line has to be inserted
+// and the profile has fewer lines than its insert position.
 RewriteSummary RewriteProfile(LineList& Profil);
 
 // Loads the profile at `path`, rewrites it and saves it in its encoding. A profile that cannot
