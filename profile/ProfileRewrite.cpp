@@ -115,11 +115,6 @@ class ElementSetter {
 }  // namespace
 
 RewriteSummary RewriteProfile(LineList& Profil) {
-    // The rewrite reads the profile's text as it would be saved: a list changed since its load is
-    // brought to that form first.
-    if (Profil.Edited()) {
-        Profil.LoadBytes(Profil.SaveBytes());
-    }
     RewriteSummary summary = ElementSetter(Profil).SetAll();
     const bool trouve = summary.mapFilesLinesSet > 0;
     // A profile without lines fails here too, with the index of the insert.

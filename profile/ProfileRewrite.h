@@ -27,9 +27,9 @@ struct RewriteSummary {
     std::int32_t rasterLinesSet = 0;  // lines that held the raster tag
 };
 
-// Points the profile at the map set and turns its raster display on, in memory. Raises
-// LineIndexError when the map-files line has to be inserted and the profile has fewer lines than
-// its insert position.
+// Points the profile at the map set and turns its raster display on, in memory; the list is as it
+// was loaded, without changes. Raises LineIndexError when the map-files line has to be inserted
+// and the profile has fewer lines than its insert position.
 RewriteSummary RewriteProfile(LineList& Profil);
 
 // Loads the profile at `path`, rewrites it and saves it in its encoding. A profile that cannot

@@ -1,19 +1,26 @@
 #!/bin/sh
-# Times talvor-apply on profiles of every shape against cp of the same file onto an existing copy
-# (the floor of reading and writing it) and sed -i doing the same two substitutions, and prints
-# the bytes the tool wrote, the ratios and the tool's peak memory against its bound of twice the
-# file and 16 MB.
-# Usage: scripts/benchmark.sh [TOOL]
-# The files live in a tmpfs when there is room, so that the figures are the programs' own and not
-# the disk's (the tool's fsync costs nothing there); each time is the best of five runs.
+# Times talvor-apply on profiles of every shape against the floor of what it does, writing the
+# file anew: `cp` of the same file to a new file, and on a disk `cp` followed by `sync FILE`, as
+# the tool flushes its save. It also times `cp` onto an existing copy and `sed -i` doing the same
+# two substitutions, and prints the bytes the tool wrote, the ratios and the tool's peak memory
+# against its bound of twice the file and 16 MB.
+# Usage: scripts/benchmark.sh [TOOL [FOLDER [ROUNDS]]]
+# The files live in FOLDER, by default a tmpfs when there is room, so that the figures are the
+# programs' own and not the disk's. The programs run in turn, round after round (ROUNDS, 5 by
+# default): each figure is the median of the rounds, each ratio the median of the rounds' ratios,
+# and the spread is the lowest and highest of the rounds' ratios to the floor.
 set -eu
 cd "$(dirname "$0")/.."
 tool=$(realpath "${1:-build/native/talvor-apply}")
 [ -x "$tool" ] || { echo "build the native preset first: $tool is missing" >&2; exit 1; }
 
-base=/dev/shm
+base=${2:-/dev/shm}
 [ "$(df -Pk "$base" 2>/dev/null | awk 'NR==2 {print $4}')" -gt 1500000 ] 2>/dev/null || base=${TMPDIR:-/tmp}
+rounds=${3:-5}
 work=$(mktemp -d "$base/talvor-bench.XXXXXX")
+# On a tmpfs a flush costs nothing and the floor is the copy alone.
+on_disk=1
+[ "$(stat -f -c %T "$work")" = tmpfs ] && on_disk=0
 trap 'rm -rf "$work"' EXIT
 
 # The two lines that the tool writes, as it writes them: from a tiny profile that it completes.
@@ -54,36 +61,64 @@ shape() {
   esac >"$work/in"
 }
 
-# best COMMAND...: the best wall time of five runs, in seconds, and that run's peak memory in KB.
-# Each run replaces the content of an existing file: the tool and sed that of run, cp that of copy.
-best() {
-  best=""; mem=""
-  for _ in 1 2 3 4 5; do
-    cp "$work/in" "$work/run"
-    cp "$work/in" "$work/copy"
-    start=$(date +%s.%N)
-    /usr/bin/time -f "%M" -o "$work/t" "$@" >/dev/null 2>&1
-    end=$(date +%s.%N)
-    t=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }')
-    read -r m <"$work/t"
-    if [ -z "$best" ] || awk "BEGIN{exit !($t < $best)}"; then best=$t; mem=$m; fi
-  done
-  echo "$best $mem"
+# timed FILE COMMAND...: appends the command's wall time in seconds to FILE; its peak memory in KB
+# goes to $work/peak.
+timed() {
+  out=$1; shift
+  start=$(date +%s.%N)
+  /usr/bin/time -f "%M" -o "$work/peak" "$@" >/dev/null 2>&1
+  end=$(date +%s.%N)
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.5f\n", b - a }' >>"$out"
 }
 
-printf '%-26s %10s %10s %7s %7s %7s %7s %8s %7s %9s\n' profile bytes written tool_s cp_s sed_s \
-  tool/cp tool/sed tool_MB bound_MB
+# median FILE: the median of the numbers in FILE, one a line.
+median() {
+  sort -g "$1" | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'
+}
+
+# measure: times the programs on $work/in, in turn for each round. Leaves one time a line in
+# $work/tool.t, floor.t, onto.t and sed.t, the rounds' ratios in tool_floor.t and tool_sed.t, and
+# the tool's largest peak memory in $work/tool_kb.
+measure() {
+  for f in tool floor onto sed tool_floor tool_sed; do : >"$work/$f.t"; done
+  echo 0 >"$work/tool_kb"
+  round=0
+  while [ "$round" -lt "$rounds" ]; do
+    round=$((round + 1))
+    cp "$work/in" "$work/run"
+    timed "$work/tool.t" "$tool" "$work/run"
+    kb=$(cat "$work/peak")
+    [ "$kb" -le "$(cat "$work/tool_kb")" ] || echo "$kb" >"$work/tool_kb"
+    rm -f "$work/new"
+    : >"$work/one"
+    timed "$work/one" cp "$work/in" "$work/new"
+    [ "$on_disk" -eq 0 ] || timed "$work/one" sync "$work/new"
+    awk '{ t += $1 } END { printf "%.5f\n", t }' "$work/one" >>"$work/floor.t"
+    timed "$work/onto.t" cp "$work/in" "$work/new"
+    cp "$work/in" "$work/sed"
+    timed "$work/sed.t" sed -i -e "s|^.*<mapfiles>.*\$|$map\r|" -e "s|^.*<showraster>.*\$|$raster\r|" "$work/sed"
+    t=$(tail -n 1 "$work/tool.t"); f=$(tail -n 1 "$work/floor.t"); e=$(tail -n 1 "$work/sed.t")
+    awk -v t="$t" -v f="$f" 'BEGIN { print t / f }' >>"$work/tool_floor.t"
+    awk -v t="$t" -v e="$e" 'BEGIN { print t / e }' >>"$work/tool_sed.t"
+  done
+}
+
+floor_name=$([ "$on_disk" -eq 0 ] && echo "cp_new" || echo "cp+sync")
+echo "files in $work ($(stat -f -c %T "$work")), $rounds rounds, medians; load: $(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-26s %10s %10s %7s %7s %7s %7s %7s %11s %8s %7s %9s\n' profile bytes written tool_s \
+  "$floor_name" cp_onto sed_s tool/fl "spread" tool/sed tool_MB bound_MB
 for name in "1 MB UTF-8 CR LF" "100 MB UTF-8 CR LF" "100 MB UTF-8 LF" "100 MB UTF-16 CR LF" \
   "100 MB UTF-16 LF" "100 MB of line breaks" "one line of 100 MB" "64 000 unclosed pairs" \
   "40 000 two-line elements"; do
   shape "$name"
+  measure
   bytes=$(stat -c %s "$work/in")
-  set -- $(best "$tool" "$work/run"); tool_s=$1; tool_kb=$2
   written=$(stat -c %s "$work/run")
-  set -- $(best cp "$work/run" "$work/copy"); cp_s=$1
-  set -- $(best sed -i -e "s|^.*<mapfiles>.*\$|$map\r|" -e "s|^.*<showraster>.*\$|$raster\r|" "$work/run"); sed_s=$1
-  awk -v n="$name" -v b="$bytes" -v w="$written" -v t="$tool_s" -v c="$cp_s" -v s="$sed_s" \
-    -v k="$tool_kb" 'BEGIN {
-    printf "%-26s %10d %10d %7.3f %7.3f %7.3f %7.2f %8.2f %7.1f %9.1f\n", n, b, w, t, c, s,
-      (c > 0 ? t / c : 0), (s > 0 ? t / s : 0), k / 1024, (2 * b / 1048576 + 16) }'
+  low=$(sort -g "$work/tool_floor.t" | head -n 1); high=$(sort -g "$work/tool_floor.t" | tail -n 1)
+  awk -v n="$name" -v b="$bytes" -v w="$written" -v t="$(median "$work/tool.t")" \
+    -v f="$(median "$work/floor.t")" -v o="$(median "$work/onto.t")" -v s="$(median "$work/sed.t")" \
+    -v r="$(median "$work/tool_floor.t")" -v lo="$low" -v hi="$high" \
+    -v rs="$(median "$work/tool_sed.t")" -v k="$(cat "$work/tool_kb")" 'BEGIN {
+    printf "%-26s %10d %10d %7.3f %7.3f %7.3f %7.3f %7.2f %5.2f-%5.2f %8.2f %7.1f %9.1f\n", n, b, w,
+      t, f, o, s, r, lo, hi, rs, k / 1024, (2 * b / 1048576 + 16) }'
 done

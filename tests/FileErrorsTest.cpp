@@ -63,8 +63,7 @@ TEST(LoadFile, MissingFileNamesItsFullPath) {
                   u"Impossible d'ouvrir le fichier \"" + full + u"\". " + MissingFileText());
     }
     fs::current_path(previous);
-    EXPECT_EQ(list.LineCount(), 1);
-    EXPECT_EQ(list.Encoding(), TextEncoding::SystemCodePage);
+    EXPECT_EQ(list.SaveBytes(), "kept\r\n");
 }
 
 // Only a regular file is read: a folder, a device or a pipe is refused at once, before a read

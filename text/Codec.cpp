@@ -255,26 +255,30 @@ void DecodeWindows1252(std::string_view bytes, Text& text) {
 }
 
 void EncodeWindows1252(TextView text, std::string& bytes) {
-    bytes.reserve(bytes.size() + text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
-            bytes.push_back(static_cast<char>(unit));
+    const std::size_t start = bytes.size();
+    bytes.resize(start + text.size());
+    char* out = bytes.data() + start;
+    const char16_t* unit = text.data();
+    const char16_t* const end = unit + text.size();
+    for (; unit != end; ++unit) {
+        if (*unit < 0x80 || (*unit >= 0xA0 && *unit <= 0xFF)) {
+            *out++ = static_cast<char>(*unit);
             continue;
         }
         char byte = '?';
         for (std::size_t k = 0; k < windows1252High.size(); ++k) {
-            if (windows1252High[k] == unit) {
+            if (windows1252High[k] == *unit) {
                 byte = static_cast<char>(0x80 + k);
                 break;
             }
         }
         // A surrogate pair is one character and gives one default character.
-        if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            ++i;
+        if (IsHighSurrogate(*unit) && unit + 1 != end && IsLowSurrogate(unit[1])) {
+            ++unit;
         }
-        bytes.push_back(byte);
+        *out++ = byte;
     }
+    bytes.resize(static_cast<std::size_t>(out - bytes.data()));
 }
 
 }  // namespace codec

@@ -33,7 +33,6 @@ class EditList {
     Place End() const;
     void Advance(Place& place) const;
 
-    bool Empty() const { return bytes_.empty(); }
     void Clear();
     // Puts `edit` after every other; it begins where the last one ends, or later.
     void Append(const Edit& edit);

