@@ -130,14 +130,14 @@ for program in Talvor_Skarnel_Installer.exe talvor-apply.exe; do
   fi
   # What the signature covers (every byte but the checksum and the signature) is this build's
   # unsigned program: a rebuild checks a signed release this way.
-  osslsigncode extract-data -h sha256 -in "$signed/dist/$program" -out "$work/signed.der" \
-    >/dev/null
+  osslsigncode extract-data -h sha256 -in "$signed/dist/$program" \
+    -out "$work/$program.signed.der" >/dev/null
   case $program in
   talvor-apply.exe) built=$built_tool ;;
   *) built=$built_installer ;;
   esac
-  osslsigncode extract-data -h sha256 -in "$built" -out "$work/built.der" >/dev/null
-  cmp "$work/built.der" "$work/signed.der" ||
+  osslsigncode extract-data -h sha256 -in "$built" -out "$work/$program.built.der" >/dev/null
+  cmp "$work/$program.built.der" "$work/$program.signed.der" ||
     failed "the signed $program covers other bytes than the unsigned build"
 done
 
