@@ -1,12 +1,8 @@
 #!/bin/sh
-# Runs a command with an X display: the one in DISPLAY when it is set (a whole test run can share
-# one), else a private Xvfb started for this command alone and stopped after it.
+# Runs a command with an X display of its own: a private Xvfb started for this command alone and
+# stopped after it, so that commands run side by side never share a screen or its input focus.
 # Usage: with-display.sh COMMAND [ARGS...]   Exit status is the command's.
 set -u
-
-if [ -n "${DISPLAY:-}" ]; then
-  exec "$@"
-fi
 
 . "$(dirname "$0")/../../scripts/wine-host.sh"
 trap wine_display_stop EXIT
