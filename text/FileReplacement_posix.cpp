@@ -12,7 +12,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "HeldContent.h"
+#include "FileReplacementState.h"
 #include "Platform_posix.h"
 #include "PosixName.h"
 #include "SaveBackup_posix.h"
@@ -178,18 +178,24 @@ ErrorCode Sync(int fd) {
 
 }  // namespace
 
-struct FileReplacement::State {
+class PosixReplacement final : public FileReplacement::State {
+  public:
+    ErrorCode Open(TextView path) override;
+    ErrorCode WriteNew(const char* data, std::size_t size, std::size_t& written) override;
+    ErrorCode FlushNew() override;
+    ErrorCode ReplaceTarget() override;
+    void DropNew() override;
+    ErrorCode WriteInPlace() override;
+    Text BackupLeft() const override;
+
+  private:
     Descriptor folder;  // the folder of the real file
     std::string name;   // the real file's name in it
     Descriptor target;  // the real file, open for writing, when it exists
     struct stat targetInfo {};
-    Descriptor fresh;       // the new file, when it takes the file's place
-    std::string freshName;  // its name; empty while it has none
-    bool inPlace = false;
-    HeldContent content;  // in place: everything written, put into the file by Flush
-    bool committed = false;
-    std::optional<FileStamp> asRead;  // the file as it was read, when the caller read it
-    std::string backupLeft;           // a backup of the old bytes that could not be put back
+    Descriptor fresh;        // the new file, when it takes the file's place
+    std::string freshName;   // its name; empty while it has none
+    std::string backupLeft;  // a backup of the old bytes that could not be put back
 
     ErrorCode OpenTarget(const std::string& path);
     ErrorCode CheckUnchanged() const;
@@ -198,14 +204,12 @@ struct FileReplacement::State {
     std::string FreshName(unsigned attempt) const;
     void RemoveLeftover(const std::string& leftover) const;
     ErrorCode TakeOwnerAndMode(bool& possible);
-    void DropFresh();
-    ErrorCode WriteInPlace();
     ErrorCode Overwrite();
-    ErrorCode ReplaceTarget();
+    ErrorCode RenameOverTarget();
     ErrorCode TakeBackContent();
 };
 
-ErrorCode FileReplacement::State::OpenTarget(const std::string& path) {
+ErrorCode PosixReplacement::OpenTarget(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     const std::string folderPath =
         slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
@@ -246,7 +250,7 @@ ErrorCode FileReplacement::State::OpenTarget(const std::string& path) {
 }
 
 // The name still names the file that was read, with its size and time of change.
-ErrorCode FileReplacement::State::CheckUnchanged() const {
+ErrorCode PosixReplacement::CheckUnchanged() const {
     if (!asRead) {
         return noError;
     }
@@ -263,7 +267,7 @@ ErrorCode FileReplacement::State::CheckUnchanged() const {
     return same ? noError : fileChangedMeanwhile;
 }
 
-ErrorCode FileReplacement::State::CreateFresh() {
+ErrorCode PosixReplacement::CreateFresh() {
     // Without a name until it takes the file's place, the new file cannot be left behind.
     fresh = Descriptor(openat(folder.Get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
     if (fresh.Valid()) {
@@ -280,7 +284,7 @@ ErrorCode FileReplacement::State::CreateFresh() {
     return LastError();
 }
 
-ErrorCode FileReplacement::State::CreateNamed() {
+ErrorCode PosixReplacement::CreateNamed() {
     for (unsigned attempt = 0; attempt < nameAttempts; ++attempt) {
         const std::string candidate = FreshName(attempt);
         // The interrupt handler knows the name as soon as the file exists, and only then.
@@ -306,17 +310,17 @@ ErrorCode FileReplacement::State::CreateNamed() {
 
 // The name for the new file: the one that belongs to the file replaced, or for a file that does
 // not exist yet, a name that no file of the folder is likely to have.
-std::string FileReplacement::State::FreshName(unsigned attempt) const {
+std::string PosixReplacement::FreshName(unsigned attempt) const {
     return target.Valid() ? NewFileName(targetInfo) : CandidateName(attempt);
 }
 
 // The file's own new-file name is taken: by a save of it that was killed, since this one holds
 // the lock that any other would hold.
-void FileReplacement::State::RemoveLeftover(const std::string& leftover) const {
+void PosixReplacement::RemoveLeftover(const std::string& leftover) const {
     unlinkat(folder.Get(), leftover.c_str(), 0);
 }
 
-ErrorCode FileReplacement::State::TakeOwnerAndMode(bool& possible) {
+ErrorCode PosixReplacement::TakeOwnerAndMode(bool& possible) {
     possible = true;
     struct stat freshInfo {};
     if (fstat(fresh.Get(), &freshInfo) != 0) {
@@ -335,7 +339,7 @@ ErrorCode FileReplacement::State::TakeOwnerAndMode(bool& possible) {
     return fchmod(fresh.Get(), targetInfo.st_mode & 07777) == 0 ? noError : LastError();
 }
 
-void FileReplacement::State::DropFresh() {
+void PosixReplacement::DropNew() {
     const InterruptsHeld held;
     if (!freshName.empty()) {
         unlinkat(folder.Get(), freshName.c_str(), 0);
@@ -345,7 +349,7 @@ void FileReplacement::State::DropFresh() {
     fresh.Close();
 }
 
-ErrorCode FileReplacement::State::WriteInPlace() {
+ErrorCode PosixReplacement::WriteInPlace() {
     // Cut short, the file would be neither old nor new: what ends a process and can wait, waits;
     // for the rest, and for a disk that fails part-way, the old bytes are kept aside first.
     const InterruptsHeld held;
@@ -370,7 +374,7 @@ ErrorCode FileReplacement::State::WriteInPlace() {
 }
 
 // The new content over the old, to the disk.
-ErrorCode FileReplacement::State::Overwrite() {
+ErrorCode PosixReplacement::Overwrite() {
     const auto size = static_cast<off_t>(content.Size());
     // The room for the whole content first: a full disk then leaves every old byte in place.
     if (size > 0) {
@@ -398,7 +402,7 @@ ErrorCode FileReplacement::State::Overwrite() {
     return Sync(target.Get());
 }
 
-ErrorCode FileReplacement::State::ReplaceTarget() {
+ErrorCode PosixReplacement::RenameOverTarget() {
     const InterruptsHeld held;
     if (target.Valid()) {
         if (const ErrorCode code = CheckUnchanged(); code != noError) {
@@ -443,7 +447,7 @@ ErrorCode FileReplacement::State::ReplaceTarget() {
 }
 
 // The new file's content, read back for a write in place; the new file goes.
-ErrorCode FileReplacement::State::TakeBackContent() {
+ErrorCode PosixReplacement::TakeBackContent() {
     struct stat info {};
     if (fstat(fresh.Get(), &info) != 0) {
         return LastError();
@@ -461,58 +465,46 @@ ErrorCode FileReplacement::State::TakeBackContent() {
         done += static_cast<std::size_t>(got);
     }
     content.Append(std::move(bytes));
-    DropFresh();
+    DropNew();
     return noError;
 }
 
-FileReplacement::FileReplacement() : state_(std::make_unique<State>()) {}
-
-FileReplacement::~FileReplacement() {
-    if (!state_->committed) {
-        state_->DropFresh();
-    }
-}
-
-ErrorCode FileReplacement::Open(TextView path, const FileStamp* asRead) {
-    State& s = *state_;
+ErrorCode PosixReplacement::Open(TextView path) {
     std::string real = NameToBytes(path);
     if (const ErrorCode code = ResolveLinks(real); code != noError) {
         return code;
     }
-    if (const ErrorCode code = s.OpenTarget(real); code != noError) {
+    if (const ErrorCode code = OpenTarget(real); code != noError) {
         return code;
     }
-    const bool exists = s.target.Valid();
-    if (asRead != nullptr) {
-        s.asRead = *asRead;
-        if (!exists) {
-            return fileChangedMeanwhile;
-        }
+    const bool exists = target.Valid();
+    if (asRead && !exists) {
+        return fileChangedMeanwhile;
     }
     if (exists) {
         // One save at a time; a read of this program waits for it too.
-        if (const ErrorCode code = LockFile(s.target.Get(), LOCK_EX); code != noError) {
+        if (const ErrorCode code = LockFile(target.Get(), LOCK_EX); code != noError) {
             return code;
         }
-        if (const ErrorCode code = s.CheckUnchanged(); code != noError) {
+        if (const ErrorCode code = CheckUnchanged(); code != noError) {
             return code;
         }
         // What the file is now that no other save can change it.
-        if (fstat(s.target.Get(), &s.targetInfo) != 0) {
+        if (fstat(target.Get(), &targetInfo) != 0) {
             return LastError();
         }
     }
     // Replacing one name of several would part it from the others; a new file would not have the
     // profile's own access list or attributes; in an append-only folder the new file's name could
     // never be removed.
-    if (exists && (s.targetInfo.st_nlink > 1 || HasOwnAttributes(s.target.Get()) ||
-                   AppendOnly(s.folder.Get()))) {
-        s.inPlace = true;
+    if (exists &&
+        (targetInfo.st_nlink > 1 || HasOwnAttributes(target.Get()) || AppendOnly(folder.Get()))) {
+        inPlace = true;
         return noError;
     }
-    const ErrorCode created = s.CreateFresh();
+    const ErrorCode created = CreateFresh();
     if (exists && (created == EACCES || created == EPERM)) {
-        s.inPlace = true;
+        inPlace = true;
         return noError;
     }
     if (created != noError) {
@@ -520,60 +512,50 @@ ErrorCode FileReplacement::Open(TextView path, const FileStamp* asRead) {
     }
     if (exists) {
         bool possible = true;
-        if (const ErrorCode code = s.TakeOwnerAndMode(possible); code != noError) {
-            s.DropFresh();
+        if (const ErrorCode code = TakeOwnerAndMode(possible); code != noError) {
+            DropNew();
             return code;
         }
         if (!possible) {
-            s.DropFresh();
-            s.inPlace = true;
+            DropNew();
+            inPlace = true;
         }
     }
     return noError;
 }
 
-ErrorCode FileReplacement::Write(const char* data, std::size_t size, std::size_t& written) {
-    State& s = *state_;
-    if (s.inPlace) {
-        s.content.Append(std::string(data, size));
-        written = size;
-        return noError;
-    }
+ErrorCode PosixReplacement::WriteNew(const char* data, std::size_t size, std::size_t& written) {
     ssize_t result;
     do {
-        result = write(s.fresh.Get(), data, size);
+        result = write(fresh.Get(), data, size);
     } while (result < 0 && errno == EINTR);
     written = result > 0 ? static_cast<std::size_t>(result) : 0;
     return result < 0 ? LastError() : noError;
 }
 
-ErrorCode FileReplacement::Flush() {
-    State& s = *state_;
-    return s.inPlace ? s.WriteInPlace() : Sync(s.fresh.Get());
+ErrorCode PosixReplacement::FlushNew() {
+    return Sync(fresh.Get());
 }
 
-ErrorCode FileReplacement::Commit() {
-    State& s = *state_;
-    if (!s.inPlace) {
-        ErrorCode code = s.ReplaceTarget();
-        if (RenameRefused(code) && s.target.Valid()) {
-            // The profile may still be written where it is.
-            code = s.TakeBackContent();
-            if (code == noError) {
-                s.inPlace = true;
-                code = s.WriteInPlace();
-            }
-        }
-        if (code != noError) {
-            return code;
+ErrorCode PosixReplacement::ReplaceTarget() {
+    ErrorCode code = RenameOverTarget();
+    if (RenameRefused(code) && target.Valid()) {
+        // The profile may still be written where it is.
+        code = TakeBackContent();
+        if (code == noError) {
+            inPlace = true;
+            code = WriteInPlace();
         }
     }
-    s.committed = true;
-    return noError;
+    return code;
 }
 
-Text FileReplacement::BackupLeft() const {
-    return NameFromBytes(state_->backupLeft);
+Text PosixReplacement::BackupLeft() const {
+    return NameFromBytes(backupLeft);
+}
+
+std::unique_ptr<FileReplacement::State> NewReplacementState() {
+    return std::make_unique<PosixReplacement>();
 }
 
 void RemoveNewFileOnInterrupt() {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "HeldContent.h"
+#include "FileReplacementState.h"
 #include "Platform_win.h"
 #include "SaveBackup_win.h"
 
@@ -88,7 +88,17 @@ constexpr unsigned nameAttempts = 100;
 
 }  // namespace
 
-struct FileReplacement::State {
+class WindowsReplacement final : public FileReplacement::State {
+  public:
+    ErrorCode Open(TextView path) override;
+    ErrorCode WriteNew(const char* data, std::size_t size, std::size_t& written) override;
+    ErrorCode FlushNew() override;
+    ErrorCode ReplaceTarget() override;
+    void DropNew() override;
+    ErrorCode WriteInPlace() override;
+    Text BackupLeft() const override;
+
+  private:
     Text target;  // the real file's full path
     bool targetExists = false;
     DWORD targetAttributes = INVALID_FILE_ATTRIBUTES;
@@ -96,21 +106,14 @@ struct FileReplacement::State {
     Text fresh;             // the new file's full path; empty in place
     Text freshName;         // the name of an existing file's new file
     FileHandle freshFile;
-    bool inPlace = false;
-    HeldContent content;  // in place: everything written, put into the file by Flush
-    bool committed = false;
-    std::optional<FileStamp> asRead;  // the file as it was read, when the caller read it
-    Text backupLeft;                  // a backup of the old bytes that could not be put back
+    Text backupLeft;  // a backup of the old bytes that could not be put back
 
     ErrorCode CheckUnchanged(HANDLE file) const;
     ErrorCode CreateFresh();
-    void DropFresh();
-    ErrorCode WriteInPlace();
     ErrorCode Overwrite();
-    ErrorCode ReplaceTarget();
 };
 
-ErrorCode FileReplacement::State::CheckUnchanged(HANDLE file) const {
+ErrorCode WindowsReplacement::CheckUnchanged(HANDLE file) const {
     if (!asRead) {
         return noError;
     }
@@ -121,7 +124,7 @@ ErrorCode FileReplacement::State::CheckUnchanged(HANDLE file) const {
     return now == *asRead ? noError : fileChangedMeanwhile;
 }
 
-ErrorCode FileReplacement::State::CreateFresh() {
+ErrorCode WindowsReplacement::CreateFresh() {
     const Text folder = target.substr(0, target.find_last_of(u"\\/") + 1);
     for (unsigned attempt = 0; attempt < nameAttempts; ++attempt) {
         // The file's own name for its new file, or for a file that does not exist yet, a name
@@ -148,7 +151,7 @@ ErrorCode FileReplacement::State::CreateFresh() {
     return ERROR_FILE_EXISTS;
 }
 
-void FileReplacement::State::DropFresh() {
+void WindowsReplacement::DropNew() {
     const PendingLock lock;
     freshFile.Close();
     Pending().file = INVALID_HANDLE_VALUE;
@@ -159,7 +162,7 @@ void FileReplacement::State::DropFresh() {
     Pending().path.clear();
 }
 
-ErrorCode FileReplacement::State::WriteInPlace() {
+ErrorCode WindowsReplacement::WriteInPlace() {
     // Cut short, the file would be neither old nor new: the console handler waits; for what
     // cannot wait (the process ended from outside, a disk that fails part-way), the old bytes are
     // kept aside first.
@@ -185,7 +188,7 @@ ErrorCode FileReplacement::State::WriteInPlace() {
 }
 
 // The new content over the old, to the disk.
-ErrorCode FileReplacement::State::Overwrite() {
+ErrorCode WindowsReplacement::Overwrite() {
     LARGE_INTEGER oldSize{};
     if (!GetFileSizeEx(targetFile.Get(), &oldSize)) {
         return LastError();
@@ -212,7 +215,7 @@ ErrorCode FileReplacement::State::Overwrite() {
     return FlushFileBuffers(targetFile.Get()) ? noError : LastError();
 }
 
-ErrorCode FileReplacement::State::ReplaceTarget() {
+ErrorCode WindowsReplacement::ReplaceTarget() {
     const PendingLock lock;
     if (asRead) {
         // Last look before the replacement: a program that holds the file open for writing keeps
@@ -257,25 +260,13 @@ ErrorCode FileReplacement::State::ReplaceTarget() {
     return noError;
 }
 
-FileReplacement::FileReplacement() : state_(std::make_unique<State>()) {}
-
-FileReplacement::~FileReplacement() {
-    if (!state_->committed) {
-        state_->DropFresh();
-    }
-}
-
-ErrorCode FileReplacement::Open(TextView path, const FileStamp* asRead) {
-    State& s = *state_;
-    if (asRead != nullptr) {
-        s.asRead = *asRead;
-    }
+ErrorCode WindowsReplacement::Open(TextView path) {
     const Text full = FullPath(path);
     // Opening the file as the save would open it tells whether it may be written at all: a
     // read-only file, one held open by another program or one without the right is refused.
     FileHandle file(CreateFileW(Wide(full), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    s.target = full;
+    target = full;
     if (file.Valid()) {
         BY_HANDLE_FILE_INFORMATION info{};
         if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
@@ -284,73 +275,56 @@ ErrorCode FileReplacement::Open(TextView path, const FileStamp* asRead) {
         if (!GetFileInformationByHandle(file.Get(), &info)) {
             return LastError();
         }
-        if (const ErrorCode code = s.CheckUnchanged(file.Get()); code != noError) {
+        if (const ErrorCode code = CheckUnchanged(file.Get()); code != noError) {
             return code;
         }
-        s.targetExists = true;
-        s.targetAttributes = info.dwFileAttributes;
-        s.freshName = NewFileName(info);
-        s.target = FinalPath(file.Get(), full);
+        targetExists = true;
+        targetAttributes = info.dwFileAttributes;
+        freshName = NewFileName(info);
+        target = FinalPath(file.Get(), full);
         // Replacing one name of several would part it from the others.
         if (info.nNumberOfLinks > 1) {
-            s.targetFile = std::move(file);
-            s.inPlace = true;
+            targetFile = std::move(file);
+            inPlace = true;
             return noError;
         }
     } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
         return LastError();
-    } else if (asRead != nullptr) {
+    } else if (asRead) {
         return fileChangedMeanwhile;
     }
-    const ErrorCode created = s.CreateFresh();
-    if (s.targetExists && created == ERROR_ACCESS_DENIED) {
-        s.targetFile = std::move(file);
-        s.inPlace = true;
+    const ErrorCode created = CreateFresh();
+    if (targetExists && created == ERROR_ACCESS_DENIED) {
+        targetFile = std::move(file);
+        inPlace = true;
         return noError;
     }
     return created;
 }
 
-ErrorCode FileReplacement::Write(const char* data, std::size_t size, std::size_t& written) {
-    State& s = *state_;
-    if (s.inPlace) {
-        s.content.Append(std::string(data, size));
-        written = size;
-        return noError;
-    }
+ErrorCode WindowsReplacement::WriteNew(const char* data, std::size_t size, std::size_t& written) {
     DWORD done = 0;
     const auto asked = static_cast<DWORD>(std::min(size, ioPiece));
-    const BOOL ok = WriteFile(s.freshFile.Get(), data, asked, &done, nullptr);
+    const BOOL ok = WriteFile(freshFile.Get(), data, asked, &done, nullptr);
     written = done;
     return ok ? noError : LastError();
 }
 
-ErrorCode FileReplacement::Flush() {
-    State& s = *state_;
-    if (s.inPlace) {
-        return s.WriteInPlace();
-    }
-    if (!FlushFileBuffers(s.freshFile.Get())) {
+ErrorCode WindowsReplacement::FlushNew() {
+    if (!FlushFileBuffers(freshFile.Get())) {
         return LastError();
     }
     const PendingLock lock;
     Pending().file = INVALID_HANDLE_VALUE;
-    return s.freshFile.Close() ? noError : LastError();
+    return freshFile.Close() ? noError : LastError();
 }
 
-ErrorCode FileReplacement::Commit() {
-    State& s = *state_;
-    if (!s.inPlace) {
-        if (const ErrorCode code = s.ReplaceTarget(); code != noError) {
-            return code;
-        }
-    }
-    s.committed = true;
-    return noError;
+Text WindowsReplacement::BackupLeft() const {
+    return backupLeft;
 }
 
-Text FileReplacement::BackupLeft() const {
-    return state_->backupLeft;
+std::unique_ptr<FileReplacement::State> NewReplacementState() {
+    return std::make_unique<WindowsReplacement>();
 }
 
 void RemoveNewFileOnInterrupt() {

@@ -103,12 +103,13 @@ class FileReplacement {
     ErrorCode Flush();
     // Puts the new content in the file's place.
     ErrorCode Commit();
-    // Where the old bytes wait when a rewrite in place failed and could not put them back
-    // (POSIX systems); empty otherwise. The next read of the file puts them back.
+    // Where the old bytes wait when a rewrite in place failed and could not put them back;
+    // empty otherwise. The next read of the file puts them back.
     Text BackupLeft() const;
 
+    class State;  // what each system's save keeps and does
+
   private:
-    struct State;
     std::unique_ptr<State> state_;
 };
 
