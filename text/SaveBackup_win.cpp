@@ -1,7 +1,6 @@
 #include "SaveBackup_win.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -22,18 +21,24 @@ std::uint64_t Nanoseconds(const FILETIME& time) {
     return ticks > from1601To1970 ? (ticks - from1601To1970) * 100 : 0;
 }
 
-// A name of the file's folder that belongs to the file `info` alone.
-Text NameFor(const char* kind, const BY_HANDLE_FILE_INFORMATION& info) {
-    char name[64];
-    std::snprintf(name, sizeof name, "~talvor-%s-%08lx-%08lx%08lx.tmp", kind,
-                  static_cast<unsigned long>(info.dwVolumeSerialNumber),
-                  static_cast<unsigned long>(info.nFileIndexHigh),
-                  static_cast<unsigned long>(info.nFileIndexLow));
-    return Text(name, name + std::strlen(name));
+// `value` in `digits` hexadecimal digits.
+Text Hexadecimal(unsigned long value, int digits) {
+    Text text(static_cast<std::size_t>(digits), u'0');
+    for (int at = digits - 1; at >= 0; --at, value >>= 4) {
+        text[static_cast<std::size_t>(at)] = u"0123456789abcdef"[value & 0xF];
+    }
+    return text;
+}
+
+// A name of the file's folder that belongs to the file `info` alone. (Written out by hand: the
+// C library's formatting would more than double the programs' code for it.)
+Text NameFor(const char16_t* kind, const BY_HANDLE_FILE_INFORMATION& info) {
+    return u"~talvor-" + Text(kind) + u"-" + Hexadecimal(info.dwVolumeSerialNumber, 8) + u"-" +
+           Hexadecimal(info.nFileIndexHigh, 8) + Hexadecimal(info.nFileIndexLow, 8) + u".tmp";
 }
 
 Text BackupName(const BY_HANDLE_FILE_INFORMATION& info) {
-    return NameFor("backup", info);
+    return NameFor(u"backup", info);
 }
 
 Text FolderOf(const Text& path) {
@@ -132,7 +137,7 @@ FileHandle OpenBackup(const Text& path, DWORD access, DWORD disposition) {
 }  // namespace
 
 Text NewFileName(const BY_HANDLE_FILE_INFORMATION& target) {
-    return NameFor("new", target);
+    return NameFor(u"new", target);
 }
 
 ErrorCode SaveBackup::Create(const Text& targetPath, HANDLE target) {
