@@ -127,9 +127,11 @@ ErrorCode WindowsReplacement::CheckUnchanged(HANDLE file) const {
 ErrorCode WindowsReplacement::CreateFresh() {
     const Text folder = target.substr(0, target.find_last_of(u"\\/") + 1);
     for (unsigned attempt = 0; attempt < nameAttempts; ++attempt) {
-        // The file's own name for its new file, or for a file that does not exist yet, a name
+        // The file's own name for its new file (twice: once more after a leftover has gone), or,
+        // for a file that does not exist yet or while another save writes under that name, a name
         // that no file of the folder is likely to have.
-        const Text candidate = folder + (targetExists ? freshName : CandidateName(attempt));
+        const bool own = targetExists && attempt < 2;
+        const Text candidate = folder + (own ? freshName : CandidateName(attempt));
         const PendingLock lock;
         freshFile = FileHandle(CreateFileW(Wide(candidate), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                            FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -144,8 +146,8 @@ ErrorCode WindowsReplacement::CreateFresh() {
         }
         // The file's own new file is there: left by a save that was killed, unless another save
         // of the file is writing it, which keeps it from going.
-        if (targetExists && !DeleteFileW(Wide(candidate))) {
-            return LastError();
+        if (own && attempt == 0) {
+            DeleteFileW(Wide(candidate));
         }
     }
     return ERROR_FILE_EXISTS;

@@ -25,8 +25,13 @@ fail() {
 }
 run_tool() { eval "$runner \"\$tool\" \"\$@\""; }
 
-# 30 MB: a save that lasts long enough to be cut at many moments, also under an emulated Wine.
-yes '  <line>a line of a large profile</line>' | head -c 30000000 >"$work/old.xml"
+# The image's machine: the shim is a 64-bit Linux library, which only a 64-bit Wine loads.
+pe=$(od -An -tu4 -j 60 -N 4 "$tool" | tr -d ' ')
+machine=$(od -An -tx2 -j $((pe + 4)) -N 2 "$tool" | tr -d ' ')
+# A save that lasts long enough to be cut at many moments: 100 MB, or 30 MB for the 32-bit build,
+# whose Wine may be emulated.
+size=$([ "$machine" = 8664 ] && echo 100000000 || echo 30000000)
+yes '  <line>a line of a large profile</line>' | head -c "$size" >"$work/old.xml"
 printf '<lx>\n<mapfiles>old.cmr</mapfiles>\n<showraster>0</showraster>\n</lx>\n' >>"$work/old.xml"
 d=$work/profile
 mkdir "$d"
@@ -44,9 +49,6 @@ fresh_in_place() {
 names() { ls -A | sort | tr '\n' ' '; }
 backups() { ls -A | grep -c '^~talvor-backup-'; }
 
-# The image's machine: the shim is a 64-bit Linux library, which only a 64-bit Wine loads.
-pe=$(od -An -tu4 -j 60 -N 4 "$tool" | tr -d ' ')
-machine=$(od -An -tx2 -j $((pe + 4)) -N 2 "$tool" | tr -d ' ')
 if [ "$machine" = 8664 ]; then
   cc -shared -fPIC -O2 -o "$work/shim.so" "$shim_source" -ldl || exit 1
 
@@ -143,8 +145,9 @@ for round in $(seq "$kills"); do
   fresh_in_place
   run_tool p.xml >/dev/null 2>&1 &
   pid=$!
+  victim=""
+  while [ -z "$victim" ] && kill -0 "$pid" 2>/dev/null; do victim=$(program_of "$pid"); done
   until [ "$(backups)" -gt 0 ] || ! kill -0 "$pid" 2>/dev/null; do sleep 0.002; done
-  victim=$(program_of "$pid")
   sleep "$(awk -v span="$span" -v seed="$round$$" 'BEGIN { srand(seed); printf "%.3f", rand() * span / 1000 }')"
   [ -n "$victim" ] && kill -9 "$victim" 2>/dev/null
   wait "$pid"
