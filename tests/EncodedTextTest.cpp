@@ -99,6 +99,16 @@ TEST(EncodedText, SearchesAgreeWithAPlainSearch) {
             EXPECT_EQ(text.FindLast(from * unit, to * unit, u'\r', u'\n'),
                       PlainFindLast(sought, from, to, u'\r', u'\n') * unit)
                 << name;
+            // The copy holds what was passed over, and nothing is written past its room.
+            const std::size_t room = (to - from) * unit;
+            std::string copy(room + 16, '#');
+            const std::size_t stop = text.CopyUntilBreak(from * unit, to * unit, copy.data());
+            EXPECT_EQ(stop, PlainFind(sought, from, to, u'\r', u'\n') * unit) << name;
+            EXPECT_EQ(copy.substr(0, stop - from * unit),
+                      encoded.bytes.substr(from * unit, stop - from * unit))
+                << name;
+            EXPECT_EQ(copy.substr(room), std::string(16, '#')) << name;
+
             bool allCrLf = true;
             const std::uint64_t breaks = PlainBreaks(sought, from, to, allCrLf);
             EXPECT_EQ(text.CountBreaks(from * unit, to * unit).count, breaks) << name;

@@ -396,6 +396,46 @@ TEST(Blocks, CharactersAcrossBlockEndsSurvive) {
     EXPECT_TRUE(list.SaveBytes() == expected);
 }
 
+// Lines that gain a CR are copied into the save's blocks as they are found: lines of every length
+// around a vector, the room kept in a block, a run written straight from the text and a block,
+// and runs of empty lines longer than a block, in both widths of code unit.
+TEST(Blocks, LinesGainTheirCrAcrossBlockEnds) {
+    const std::size_t lengths[] = {1, 15, 16, 17, 4095, 4096, 4097, 65535, 65536, 65537, 300001};
+    for (const bool utf16 : {false, true}) {
+        std::string loaded;
+        std::string expected;
+        std::int32_t lines = 0;
+        for (int round = 0; round < 3; ++round) {
+            for (const std::size_t length : lengths) {
+                const std::string line(length, static_cast<char>('a' + round));
+                const char* const lineBreak = length % 2 == 0 ? "\r" : "\n";
+                loaded += line + lineBreak;
+                expected += line + "\r\n";
+                ++lines;
+            }
+            loaded += std::string(200000, '\n');
+            for (int empty = 0; empty < 200000; ++empty) {
+                expected += "\r\n";
+            }
+            lines += 200000;
+        }
+        const auto widened = [utf16](const std::string& bytes) {
+            std::string wide = utf16 ? "\xFF\xFE" : "\xEF\xBB\xBF";
+            for (const char byte : bytes) {
+                wide += byte;
+                if (utf16) {
+                    wide += '\0';
+                }
+            }
+            return wide;
+        };
+        LineList list;
+        list.LoadBytes(widened(loaded));
+        EXPECT_EQ(list.LineCount(), lines) << utf16;
+        EXPECT_TRUE(list.SaveBytes() == widened(expected)) << utf16;
+    }
+}
+
 // A loaded text is checked in pieces of 256 KiB: a character, a broken sequence or a CR LF that
 // straddles the end of a piece is taken as one.
 TEST(Blocks, CharactersAndBreaksAcrossPieceEnds) {

@@ -91,12 +91,19 @@ void DropFirst(Matches& matches) {
     }
 }
 
+// The first unit from `from` to `to` that is `a` or `b`. Given `copy`, it copies what it passes
+// over there as it goes, from the same loads.
 template <typename Lane>
-std::size_t FindIn(const char* data, std::size_t from, std::size_t to, Lane a, Lane b) {
+std::size_t FindIn(const char* data, std::size_t from, std::size_t to, Lane a, Lane b,
+                   char* copy = nullptr) {
     std::size_t at = from;
     for (; vectorsServe && to - at >= vectorSize; at += vectorSize) {
         Vector<Lane> units;
         Load<Lane>(units, data + at);
+        if (copy != nullptr) {
+            // Stored whole even when a match ends the copy: the vector lies before `to`.
+            std::memcpy(copy + (at - from), &units, vectorSize);
+        }
         const Matches matches = MatchesOf<Lane>((units == a) | (units == b));
         if (matches.Any()) {
             return at + FirstMatch<Lane>(matches);
@@ -106,6 +113,9 @@ std::size_t FindIn(const char* data, std::size_t from, std::size_t to, Lane a, L
         const Lane unit = LoadUnit<Lane>(data + at);
         if (unit == a || unit == b) {
             return at;
+        }
+        if (copy != nullptr) {
+            std::memcpy(copy + (at - from), &unit, sizeof unit);
         }
     }
     return to;
@@ -247,6 +257,14 @@ std::size_t EncodedText::Find(std::size_t from, std::size_t to, char16_t a, char
     }
     return FindIn<std::uint16_t>(bytes_.data(), from, to, Lane16(a, bigEndian_),
                                  Lane16(b, bigEndian_));
+}
+
+std::size_t EncodedText::CopyUntilBreak(std::size_t from, std::size_t to, char* out) const {
+    if (unitSize_ == 1) {
+        return FindIn<std::uint8_t>(bytes_.data(), from, to, '\r', '\n', out);
+    }
+    return FindIn<std::uint16_t>(bytes_.data(), from, to, Lane16(u'\r', bigEndian_),
+                                 Lane16(u'\n', bigEndian_), out);
 }
 
 std::size_t EncodedText::FindLast(std::size_t from, std::size_t to, char16_t a, char16_t b) const {

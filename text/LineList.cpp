@@ -13,11 +13,15 @@
 namespace {
 
 // Saved text is handed to the file in blocks that start at the first size, so that a small text
-// costs no large block, and double after each one written up to the largest.
+// costs no large block, and double after each one written up to the largest, which still stays in
+// the processor's cache from its filling to its write (4 MB blocks made a rewrite that adds a CR
+// to every line an eighth slower).
 constexpr std::size_t firstBlockSize = 64 << 10;
-constexpr std::size_t largestBlockSize = 4 << 20;
+constexpr std::size_t largestBlockSize = 256 << 10;
 // Runs of loaded bytes at least this long go to the file straight from where they were read.
 constexpr std::size_t directRunSize = 64 << 10;
+// A loaded line is copied into a block only while this much room is left in it at least.
+constexpr std::size_t minimumRoom = 4 << 10;
 
 Text FileSystemText(platform::ErrorCode code) {
     return TrimSystemText(platform::SystemErrorText(code));
@@ -156,14 +160,41 @@ class BlockWriter {
         std::memcpy(block_.Data() + used_, bytes.data(), bytes.size());
         used_ += bytes.size();
     }
+    // Appends the loaded line that starts at `from`, up to its break or `to`; returns where it
+    // stopped. A short line is found and copied in one pass; the rest of a long one is found
+    // first and goes as a run.
+    std::size_t AppendLine(const EncodedText& text, std::size_t from, std::size_t to) {
+        if (block_.Size() - used_ < minimumRoom) {
+            FlushFull();
+        }
+        const std::size_t room = (block_.Size() - used_) / text.UnitSize() * text.UnitSize();
+        const std::size_t limit = std::min(to, from + std::min(room, directRunSize));
+        const std::size_t copiedTo = text.CopyUntilBreak(from, limit, block_.Data() + used_);
+        used_ += copiedTo - from;
+        if (copiedTo < limit || copiedTo == to) {
+            return copiedTo;
+        }
+        const std::size_t lineEnd = text.Find(copiedTo, to, u'\r', u'\n');
+        Append(text.Bytes().substr(copiedTo, lineEnd - copiedTo));
+        return lineEnd;
+    }
+    // Appends `count` copies of `bytes`, which is shorter than any block: one copy, then
+    // copies of what the block holds already, doubling each time.
     void AppendRepeated(std::string_view bytes, std::size_t count) {
-        for (; count > 0; --count) {
-            if (used_ + bytes.size() > block_.Size()) {
+        while (count > 0) {
+            if (block_.Size() - used_ < bytes.size()) {
                 FlushFull();
             }
-            for (const char byte : bytes) {
-                block_.Data()[used_++] = byte;
+            const std::size_t fits = std::min(count, (block_.Size() - used_) / bytes.size());
+            char* const out = block_.Data() + used_;
+            std::memcpy(out, bytes.data(), bytes.size());
+            for (std::size_t done = 1; done < fits;) {
+                const std::size_t more = std::min(done, fits - done);
+                std::memcpy(out + done * bytes.size(), out, more * bytes.size());
+                done += more;
             }
+            used_ += fits * bytes.size();
+            count -= fits;
         }
     }
     void Flush() {
@@ -358,10 +389,11 @@ void LineList::Encode(const std::function<void(std::string_view)>& sink) const {
                 open = false;
                 continue;
             }
-            const std::size_t lineEnd = text.Find(at, to, u'\r', u'\n');
+            std::size_t lineEnd = 0;
             if (sameBytes) {
-                writer.Append(bytes.substr(at, lineEnd - at));
+                lineEnd = writer.AppendLine(text, at, to);
             } else {
+                lineEnd = text.Find(at, to, u'\r', u'\n');
                 Text line;
                 DecodeText(bytes.substr(at, lineEnd - at), loadedEncoding_, line);
                 std::string encoded;
