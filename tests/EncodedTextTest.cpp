@@ -113,6 +113,8 @@ TEST(EncodedText, SearchesAgreeWithAPlainSearch) {
             const std::uint64_t breaks = PlainBreaks(sought, from, to, allCrLf);
             EXPECT_EQ(text.CountBreaks(from * unit, to * unit).count, breaks) << name;
             EXPECT_EQ(text.CountBreaks(from * unit, to * unit).allCrLf, allCrLf) << name;
+            PlainBreaks(sought, 0, size, allCrLf);
+            EXPECT_EQ(text.OnlyCrLf(), allCrLf) << name;
 
             std::size_t pair = from;
             while (pair < size && !Text(sought, pair).starts_with(u"<m") &&

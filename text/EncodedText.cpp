@@ -212,6 +212,35 @@ EncodedText::Breaks CountIn(const char* data, std::size_t from, std::size_t to, 
     return {crs + lfs - pairs, crs == pairs && lfs == pairs};
 }
 
+// Whether every CR is followed by an LF and every LF follows a CR: a CR at each place exactly where
+// the next place holds an LF.
+template <typename Lane>
+bool OnlyCrLfIn(const char* data, std::size_t size, Lane cr, Lane lf) {
+    std::size_t at = 0;
+    if (size >= sizeof(Lane) && LoadUnit<Lane>(data) == lf) {
+        return false;
+    }
+    for (; vectorsServe && size - at >= vectorSize + sizeof(Lane); at += vectorSize) {
+        Vector<Lane> units;
+        Load<Lane>(units, data + at);
+        Vector<Lane> next;
+        Load<Lane>(next, data + at + sizeof(Lane));
+        if (MatchesOf<Lane>((units == cr) ^ (next == lf)).Any()) {
+            return false;
+        }
+    }
+    for (; at < size; at += sizeof(Lane)) {
+        const Lane unit = LoadUnit<Lane>(data + at);
+        const bool lfNext =
+            size - at >= 2 * sizeof(Lane) && LoadUnit<Lane>(data + at + sizeof(Lane)) == lf;
+        const bool crBefore = at > 0 && LoadUnit<Lane>(data + at - sizeof(Lane)) == cr;
+        if ((unit == cr && !lfNext) || (unit == lf && !crBefore)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 EncodedText::EncodedText(std::string_view bytes, TextEncoding encoding)
@@ -299,4 +328,12 @@ EncodedText::Breaks EncodedText::CountBreaks(std::size_t from, std::size_t to) c
     }
     return CountIn<std::uint16_t>(bytes_.data(), from, to, Lane16(u'\r', bigEndian_),
                                   Lane16(u'\n', bigEndian_));
+}
+
+bool EncodedText::OnlyCrLf() const {
+    if (unitSize_ == 1) {
+        return OnlyCrLfIn<std::uint8_t>(bytes_.data(), Size(), '\r', '\n');
+    }
+    return OnlyCrLfIn<std::uint16_t>(bytes_.data(), Size(), Lane16(u'\r', bigEndian_),
+                                     Lane16(u'\n', bigEndian_));
 }

@@ -72,6 +72,9 @@ class EncodedText {
         bool allCrLf = true;  // every break is CR LF
     };
     Breaks CountBreaks(std::size_t from, std::size_t to) const;
+    // Whether every line break of the whole text is CR LF: CountBreaks(0, Size()).allCrLf,
+    // found in fewer steps, and at the first lone break.
+    bool OnlyCrLf() const;
 
   private:
     std::string_view bytes_;

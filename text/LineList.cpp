@@ -106,13 +106,13 @@ bool BytesComeBack(TextEncoding encoding) {
     return encoding != TextEncoding::SystemCodePage || platform::SystemCodePageRoundTrips();
 }
 
-// A loaded text is checked and its line breaks counted in pieces small enough to stay in the
+// A loaded text is checked, and its line breaks looked at, in pieces small enough to stay in the
 // processor's cache from the one to the other, so that its memory is read once.
 constexpr std::size_t scanPieceSize = 256 << 10;
 
 struct TextScan {
     bool valid = true;
-    EncodedText::Breaks breaks;
+    bool onlyCrLf = true;
 };
 
 TextScan ScanText(const EncodedText& text, TextEncoding encoding) {
@@ -131,15 +131,23 @@ TextScan ScanText(const EncodedText& text, TextEncoding encoding) {
             text.UnitAt(to) == u'\n') {
             to += text.UnitSize();
         }
-        if (encoding == TextEncoding::Utf8) {
-            scan.valid = scan.valid && platform::ValidUtf8(bytes.substr(from, to - from));
+        const std::string_view piece = bytes.substr(from, to - from);
+        if (encoding == TextEncoding::Utf8 && !platform::ValidUtf8(piece)) {
+            scan.valid = false;
+            return scan;
         }
-        const EncodedText::Breaks breaks = text.CountBreaks(from, to);
-        scan.breaks.count += breaks.count;
-        scan.breaks.allCrLf = scan.breaks.allCrLf && breaks.allCrLf;
+        scan.onlyCrLf = scan.onlyCrLf && EncodedText(piece, encoding).OnlyCrLf();
         from = to;
     }
     return scan;
+}
+
+// The lines of a loaded text: CR LF, a lone CR and a lone LF each end a line, and a break at the
+// very end adds no empty line.
+std::uint64_t LinesOf(const EncodedText& text) {
+    const bool lastLineOpen =
+        text.Size() != 0 && text.LineEnd(text.Size() - text.UnitSize()) == text.Size();
+    return text.CountBreaks(0, text.Size()).count + (lastLineOpen ? 1 : 0);
 }
 
 // Gathers saved bytes into blocks for a sink; long runs of loaded bytes go to it as they are.
@@ -232,6 +240,13 @@ EncodedText LineList::LoadedText() const {
     return EncodedText(buffer_.View().substr(markSize_, textSize_), loadedEncoding_);
 }
 
+std::int32_t LineList::LineCount() const {
+    if (!loadedLines_) {
+        loadedLines_ = static_cast<std::int32_t>(LinesOf(LoadedText()));
+    }
+    return static_cast<std::int32_t>(*loadedLines_ + linesAdded_);
+}
+
 LineList::LineStart LineList::FirstLine() const {
     return LineStart{0, 0, edits_.Begin()};
 }
@@ -289,12 +304,12 @@ void LineList::InsertLine(std::int32_t index, TextView text) {
     const LineStart start = FindLine(index);
     const Edit edit{start.at, start.at, AddText(text), true};
     edits_.Replace(start.edit, start.edit, {&edit, 1});
-    ++lineCount_;
+    ++linesAdded_;
 }
 
 void LineList::ReplaceText(std::size_t begin, std::size_t end, TextId text) {
     edits_.Append(Edit{begin, end, text, false});
-    lineCount_ -= static_cast<std::int32_t>(LoadedText().CountBreaks(begin, end).count);
+    linesAdded_ -= static_cast<std::int64_t>(LoadedText().CountBreaks(begin, end).count);
 }
 
 void LineList::Load(ByteBuffer buffer) {
@@ -321,21 +336,23 @@ void LineList::Load(ByteBuffer buffer) {
     if (loneByte || !scan.valid) {
         throw EncodingError();
     }
-
-    // CR LF, a lone CR and a lone LF each end a line; a break at the very end adds no empty line.
-    const EncodedText::Breaks& breaks = scan.breaks;
-    const bool lastLineOpen =
-        !bytes.empty() && text.LineEnd(text.Size() - text.UnitSize()) == text.Size();
-    const std::uint64_t lines = breaks.count + (lastLineOpen ? 1 : 0);
-    if (lines > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
-        throw TooManyLinesError();
+    // The lines are counted when they are first asked for: a rewrite that only replaces text
+    // never asks. A text of fewer units than the largest count cannot hold more lines.
+    std::optional<std::int32_t> lines;
+    if (text.Size() / text.UnitSize() >= std::numeric_limits<std::int32_t>::max()) {
+        const std::uint64_t counted = LinesOf(text);
+        if (counted > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+            throw TooManyLinesError();
+        }
+        lines = static_cast<std::int32_t>(counted);
     }
     buffer_ = std::move(buffer);
     markSize_ = markSize;
     textSize_ = bytes.size();
     loadedEncoding_ = encoding;
-    onlyCrLf_ = breaks.allCrLf;
-    lineCount_ = static_cast<std::int32_t>(lines);
+    onlyCrLf_ = scan.onlyCrLf;
+    loadedLines_ = lines;
+    linesAdded_ = 0;
     edits_.Clear();
     texts_.clear();
 }

@@ -33,7 +33,7 @@ class LineList {
     LineList& operator=(LineList&&) noexcept;
     ~LineList();
 
-    std::int32_t LineCount() const { return lineCount_; }
+    std::int32_t LineCount() const;
     // Raises TooManyLinesError when the list holds 2^31 - 1 lines already.
     void InsertLine(std::int32_t index, TextView text);
 
@@ -80,7 +80,8 @@ class LineList {
     std::size_t textSize_ = 0;  // without an odd last byte after a UTF-16 mark
     TextEncoding loadedEncoding_ = TextEncoding::SystemCodePage;
     bool onlyCrLf_ = true;  // every line break of the loaded text is CR LF
-    std::int32_t lineCount_ = 0;
+    mutable std::optional<std::int32_t> loadedLines_;  // counted when first asked for
+    std::int64_t linesAdded_ = 0;  // by the edits; fewer than none where they join lines
     EditList edits_;
     std::deque<Text> texts_;                // given to edits
     std::optional<TextEncoding> encoding_;  // to save in; none before the first load
