@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <string_view>
 #include <typeinfo>
 #include <vector>
 
@@ -170,6 +172,14 @@ constexpr double secondsAllowed = 10;
 constexpr double secondsAllowed = 1;
 #endif
 
+// A host that runs no 32-bit program emulates each of its instructions: there the 32-bit build
+// takes 0.07 to 0.23 s a shape alone, and more than the second with end-to-end tests beside it.
+double SecondsAllowedHere() {
+    const char* const loader = std::getenv("TALVOR_WINE_I386");
+    return loader != nullptr && std::string_view(loader) == "emulated" ? 5 * secondsAllowed
+                                                                       : secondsAllowed;
+}
+
 // The rewrite goes once over the text, whatever its shape: tens of thousands of elements that
 // span lines or start no element cost no more than their bytes (a rewrite that looked ahead for
 // each of them took seconds here).
@@ -200,7 +210,7 @@ TEST(RewriteTime, IsLinearInTheProfile) {
         // The saved text is passed through without being kept.
         EXPECT_FALSE(list.SavesAsLoaded()) << shape.name;
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-        EXPECT_LT(elapsed.count(), secondsAllowed) << shape.name;
+        EXPECT_LT(elapsed.count(), SecondsAllowedHere()) << shape.name;
         EXPECT_EQ(list.LineCount(), shape.linesAfter) << shape.name;
         EXPECT_EQ(summary.mapFilesLinesSet, shape.summary.mapFilesLinesSet) << shape.name;
         EXPECT_EQ(summary.rasterLinesSet, shape.summary.rasterLinesSet) << shape.name;
