@@ -2,9 +2,11 @@
 # Times talvor-apply on profiles of every shape against the floor of what it does, writing the
 # file anew: `cp` of the same file to a new file, and on a disk `cp` followed by `sync FILE`, as
 # the tool flushes its save. It also times the save's whole pattern, that copy renamed over a copy
-# of the profile (`mv`, which frees the old file's pages as the tool's rename does), `cp` onto an
-# existing copy and `sed -i` doing the same two substitutions, and prints the bytes the tool wrote,
-# the ratios and the tool's peak memory against its bound of twice the file and 16 MB.
+# of the profile (`mv`, which frees the old file's pages as the tool's rename does); the least
+# program that rewrites the file through its memory (bench/CopyThroughMemory.cpp: `cp` copies
+# inside the kernel, and a program that looks at every byte cannot); `cp` onto an existing copy
+# and `sed -i` doing the same two substitutions, and prints the bytes the tool wrote, the ratios
+# and the tool's peak memory against its bound of twice the file and 16 MB.
 # Usage: scripts/benchmark.sh [TOOL [FOLDER [ROUNDS]]]
 # The files live in FOLDER, by default a tmpfs when there is room, so that the figures are the
 # programs' own and not the disk's. The programs run in turn, round after round (ROUNDS, 5 by
@@ -14,6 +16,8 @@ set -eu
 cd "$(dirname "$0")/.."
 tool=$(realpath "${1:-build/native/talvor-apply}")
 [ -x "$tool" ] || { echo "build the native preset first: $tool is missing" >&2; exit 1; }
+through=$(realpath build/native/bench/copy_through_memory)
+[ -x "$through" ] || { echo "build the native preset first: $through is missing" >&2; exit 1; }
 
 base=${2:-/dev/shm}
 [ "$(df -Pk "$base" 2>/dev/null | awk 'NR==2 {print $4}')" -gt 1500000 ] 2>/dev/null || base=${TMPDIR:-/tmp}
@@ -78,10 +82,13 @@ median() {
 }
 
 # measure: times the programs on $work/in, in turn for each round. Leaves one time a line in
-# $work/tool.t, floor.t, replace.t, onto.t and sed.t, the rounds' ratios in tool_floor.t,
-# tool_replace.t and tool_sed.t, and the tool's largest peak memory in $work/tool_kb.
+# $work/tool.t, floor.t, replace.t, through.t, onto.t and sed.t, the rounds' ratios in
+# tool_floor.t, tool_replace.t, tool_through.t and tool_sed.t, and the tool's largest peak memory
+# in $work/tool_kb.
 measure() {
-  for f in tool floor replace onto sed tool_floor tool_replace tool_sed; do : >"$work/$f.t"; done
+  for f in tool floor replace through onto sed tool_floor tool_replace tool_through tool_sed; do
+    : >"$work/$f.t"
+  done
   echo 0 >"$work/tool_kb"
   round=0
   while [ "$round" -lt "$rounds" ]; do
@@ -99,6 +106,9 @@ measure() {
     timed "$work/one" mv "$work/new" "$work/old"
     awk '{ t += $1 } END { printf "%.5f\n", t }' "$work/one" >>"$work/replace.t"
     rm -f "$work/old"
+    cp "$work/in" "$work/through"
+    timed "$work/through.t" "$through" "$work/through"
+    rm -f "$work/through"
     cp "$work/in" "$work/new"
     timed "$work/onto.t" cp "$work/in" "$work/new"
     cp "$work/in" "$work/sed"
@@ -106,14 +116,16 @@ measure() {
     t=$(tail -n 1 "$work/tool.t"); f=$(tail -n 1 "$work/floor.t"); e=$(tail -n 1 "$work/sed.t")
     awk -v t="$t" -v f="$f" 'BEGIN { print t / f }' >>"$work/tool_floor.t"
     awk -v t="$t" -v f="$(tail -n 1 "$work/replace.t")" 'BEGIN { print t / f }' >>"$work/tool_replace.t"
+    awk -v t="$t" -v f="$(tail -n 1 "$work/through.t")" 'BEGIN { print t / f }' >>"$work/tool_through.t"
     awk -v t="$t" -v e="$e" 'BEGIN { print t / e }' >>"$work/tool_sed.t"
   done
 }
 
 floor_name=$([ "$on_disk" -eq 0 ] && echo "cp_new" || echo "cp+sync")
 echo "files in $work ($(stat -f -c %T "$work")), $rounds rounds, medians; load: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-26s %10s %10s %7s %7s %7s %7s %7s %7s %11s %7s %8s %7s %9s\n' profile bytes written \
-  tool_s "$floor_name" "+mv" cp_onto sed_s tool/fl "spread" tool/mv tool/sed tool_MB bound_MB
+printf '%-26s %10s %10s %7s %7s %7s %7s %7s %7s %7s %11s %7s %7s %8s %7s %9s\n' profile bytes \
+  written tool_s "$floor_name" "+mv" memory cp_onto sed_s tool/fl "spread" tool/mv tool/mem \
+  tool/sed tool_MB bound_MB
 for name in "1 MB UTF-8 CR LF" "100 MB UTF-8 CR LF" "100 MB UTF-8 LF" "100 MB UTF-16 CR LF" \
   "100 MB UTF-16 LF" "100 MB of line breaks" "one line of 100 MB" "64 000 unclosed pairs" \
   "40 000 two-line elements"; do
@@ -124,10 +136,11 @@ for name in "1 MB UTF-8 CR LF" "100 MB UTF-8 CR LF" "100 MB UTF-8 LF" "100 MB UT
   low=$(sort -g "$work/tool_floor.t" | head -n 1); high=$(sort -g "$work/tool_floor.t" | tail -n 1)
   awk -v n="$name" -v b="$bytes" -v w="$written" -v t="$(median "$work/tool.t")" \
     -v f="$(median "$work/floor.t")" -v m="$(median "$work/replace.t")" \
+    -v h="$(median "$work/through.t")" -v rh="$(median "$work/tool_through.t")" \
     -v o="$(median "$work/onto.t")" -v s="$(median "$work/sed.t")" \
     -v r="$(median "$work/tool_floor.t")" -v lo="$low" -v hi="$high" \
     -v rm="$(median "$work/tool_replace.t")" \
     -v rs="$(median "$work/tool_sed.t")" -v k="$(cat "$work/tool_kb")" 'BEGIN {
-    printf "%-26s %10d %10d %7.3f %7.3f %7.3f %7.3f %7.3f %7.2f %5.2f-%5.2f %7.2f %8.2f %7.1f %9.1f\n",
-      n, b, w, t, f, m, o, s, r, lo, hi, rm, rs, k / 1024, (2 * b / 1048576 + 16) }'
+    printf "%-26s %10d %10d %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %7.2f %5.2f-%5.2f %7.2f %7.2f %8.2f %7.1f %9.1f\n",
+      n, b, w, t, f, m, h, o, s, r, lo, hi, rm, rh, rs, k / 1024, (2 * b / 1048576 + 16) }'
 done

@@ -64,6 +64,29 @@ std::uint64_t PlainBreaks(const Text& units, std::size_t from, std::size_t to, b
     return breaks;
 }
 
+// Where a copy of at most `units` units from `from` stops: a CR LF across that bound goes whole.
+std::size_t PlainCrLfStop(const Text& units, std::size_t from, std::size_t to, std::size_t most) {
+    std::size_t stop = from;
+    while (stop < to && stop - from < most) {
+        stop += units[stop] == u'\r' && stop + 1 < to && units[stop + 1] == u'\n' ? 2 : 1;
+    }
+    return stop;
+}
+
+// The units from `from` to `stop` with each break made CR LF, a CR's LF looked for up to `to`.
+Text PlainWithCrLf(const Text& units, std::size_t from, std::size_t stop, std::size_t to) {
+    Text copy;
+    for (std::size_t i = from; i < stop; ++i) {
+        if (units[i] == u'\r' || units[i] == u'\n') {
+            copy += u"\r\n";
+            i += units[i] == u'\r' && i + 1 < to && units[i + 1] == u'\n' ? 1 : 0;
+        } else {
+            copy += units[i];
+        }
+    }
+    return copy;
+}
+
 // Random texts of the characters that the searches look for, in every length around the 16 bytes
 // that are compared at once, and in each encoding: matches at the edges of a comparison, a CR LF
 // across two of them, and characters whose other byte equals a sought byte in UTF-16.
@@ -99,15 +122,19 @@ TEST(EncodedText, SearchesAgreeWithAPlainSearch) {
             EXPECT_EQ(text.FindLast(from * unit, to * unit, u'\r', u'\n'),
                       PlainFindLast(sought, from, to, u'\r', u'\n') * unit)
                 << name;
-            // The copy holds what was passed over, and nothing is written past its room.
-            const std::size_t room = (to - from) * unit;
-            std::string copy(room + 16, '#');
-            const std::size_t stop = text.CopyUntilBreak(from * unit, to * unit, copy.data());
-            EXPECT_EQ(stop, PlainFind(sought, from, to, u'\r', u'\n') * unit) << name;
-            EXPECT_EQ(copy.substr(0, stop - from * unit),
-                      encoded.bytes.substr(from * unit, stop - from * unit))
+            // The copy with CR LF breaks: as much as the room surely holds, no CR LF split and
+            // nothing written past the room.
+            const std::size_t room = 4 + random() % 60;
+            std::string copy(room * unit + 16, '#');
+            std::size_t written = 0;
+            const std::size_t stop =
+                text.CopyWithCrLf(from * unit, to * unit, copy.data(), room * unit, written);
+            const std::size_t plainStop = PlainCrLfStop(sought, from, to, room / 2);
+            EXPECT_EQ(stop, plainStop * unit) << name;
+            EXPECT_EQ(copy.substr(0, written),
+                      Encode(PlainWithCrLf(sought, from, plainStop, to), encoding).bytes)
                 << name;
-            EXPECT_EQ(copy.substr(room), std::string(16, '#')) << name;
+            EXPECT_EQ(copy.substr(room * unit), std::string(16, '#')) << name;
 
             bool allCrLf = true;
             const std::uint64_t breaks = PlainBreaks(sought, from, to, allCrLf);

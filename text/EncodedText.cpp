@@ -1,5 +1,6 @@
 #include "EncodedText.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -212,6 +213,55 @@ EncodedText::Breaks CountIn(const char* data, std::size_t from, std::size_t to, 
     return {crs + lfs - pairs, crs == pairs && lfs == pairs};
 }
 
+// Copies the units from `from` to `limit` to `out` with every line break made CR LF: a lone CR or
+// LF gains the other, a CR LF stays. A CR just before `limit` takes its LF along when it lies
+// before `to`. Returns where the copy stopped; `written` gets the bytes written, at most twice
+// `limit` - `from`.
+template <typename Lane>
+std::size_t CopyWithCrLfIn(const char* data, std::size_t from, std::size_t limit, std::size_t to,
+                           Lane cr, Lane lf, char* out, std::size_t& written) {
+    constexpr std::size_t unit = sizeof(Lane);
+    Vector<Lane> crLfs{};
+    for (std::size_t lane = 0; vectorsServe && lane < vectorSize / unit; ++lane) {
+        crLfs[lane] = lane % 2 == 0 ? cr : lf;
+    }
+    char* const start = out;
+    std::size_t at = from;
+    while (at < limit) {
+        const std::size_t lineEnd = FindIn<Lane>(data, at, limit, cr, lf, out);
+        out += lineEnd - at;
+        at = lineEnd;
+        // The breaks that follow, one by one, and a run of lone LF, as a text of nothing but
+        // line breaks holds, sixteen bytes at a time.
+        while (at < limit) {
+            const Lane first = LoadUnit<Lane>(data + at);
+            if (first != cr && first != lf) {
+                break;
+            }
+            std::memcpy(out, &cr, unit);
+            std::memcpy(out + unit, &lf, unit);
+            out += 2 * unit;
+            const bool crLf =
+                first == cr && to - at >= 2 * unit && LoadUnit<Lane>(data + at + unit) == lf;
+            at += crLf ? 2 * unit : unit;
+            for (; vectorsServe && first == lf && limit - at >= vectorSize &&
+                   LoadUnit<Lane>(data + at) == lf;
+                 at += vectorSize) {
+                Vector<Lane> units;
+                Load<Lane>(units, data + at);
+                if (MatchesOf<Lane>(units != lf).Any()) {
+                    break;
+                }
+                std::memcpy(out, &crLfs, vectorSize);
+                std::memcpy(out + vectorSize, &crLfs, vectorSize);
+                out += 2 * vectorSize;
+            }
+        }
+    }
+    written = static_cast<std::size_t>(out - start);
+    return at;
+}
+
 // Whether every CR is followed by an LF and every LF follows a CR: a CR at each place exactly where
 // the next place holds an LF.
 template <typename Lane>
@@ -288,12 +338,15 @@ std::size_t EncodedText::Find(std::size_t from, std::size_t to, char16_t a, char
                                  Lane16(b, bigEndian_));
 }
 
-std::size_t EncodedText::CopyUntilBreak(std::size_t from, std::size_t to, char* out) const {
+std::size_t EncodedText::CopyWithCrLf(std::size_t from, std::size_t to, char* out, std::size_t room,
+                                      std::size_t& written) const {
+    const std::size_t limit = from + std::min(to - from, room / 2 / unitSize_ * unitSize_);
     if (unitSize_ == 1) {
-        return FindIn<std::uint8_t>(bytes_.data(), from, to, '\r', '\n', out);
+        return CopyWithCrLfIn<std::uint8_t>(bytes_.data(), from, limit, to, '\r', '\n', out,
+                                            written);
     }
-    return FindIn<std::uint16_t>(bytes_.data(), from, to, Lane16(u'\r', bigEndian_),
-                                 Lane16(u'\n', bigEndian_), out);
+    return CopyWithCrLfIn<std::uint16_t>(bytes_.data(), from, limit, to, Lane16(u'\r', bigEndian_),
+                                         Lane16(u'\n', bigEndian_), out, written);
 }
 
 std::size_t EncodedText::FindLast(std::size_t from, std::size_t to, char16_t a, char16_t b) const {

@@ -42,10 +42,12 @@ class EncodedText {
 
     // The first unit from `from` to `to` that is `a` or `b`; `to` when there is none.
     std::size_t Find(std::size_t from, std::size_t to, char16_t a, char16_t b) const;
-    // Copies the units from `from` to the first line break before `to`, or to `to`, to `out`,
-    // which has room for `to` - `from` bytes; returns where it stopped. Finding the break and
-    // copying the line are one pass over it.
-    std::size_t CopyUntilBreak(std::size_t from, std::size_t to, char* out) const;
+    // Copies the units from `from` towards `to` to `out`, which has `room` bytes, with every line
+    // break made CR LF: a lone CR or LF gains the other, a CR LF stays. It copies as much as
+    // surely fits, finding the breaks and copying the lines in one pass, and a CR LF is never
+    // split. Returns where it stopped; `written` gets the bytes written.
+    std::size_t CopyWithCrLf(std::size_t from, std::size_t to, char* out, std::size_t room,
+                             std::size_t& written) const;
     // The last unit from `from` to `to` that is `a` or `b`; `to` when there is none.
     std::size_t FindLast(std::size_t from, std::size_t to, char16_t a, char16_t b) const;
     // The first place at or after `from` of the ASCII text `first` or `second`, which begin with

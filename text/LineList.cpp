@@ -20,7 +20,8 @@ constexpr std::size_t firstBlockSize = 64 << 10;
 constexpr std::size_t largestBlockSize = 256 << 10;
 // Runs of loaded bytes at least this long go to the file straight from where they were read.
 constexpr std::size_t directRunSize = 64 << 10;
-// A loaded line is copied into a block only while this much room is left in it at least.
+// Loaded text whose breaks become CR LF goes into a block only while this much room is left in
+// it, so that each copy moves kilobytes at least.
 constexpr std::size_t minimumRoom = 4 << 10;
 
 Text FileSystemText(platform::ErrorCode code) {
@@ -168,41 +169,16 @@ class BlockWriter {
         std::memcpy(block_.Data() + used_, bytes.data(), bytes.size());
         used_ += bytes.size();
     }
-    // Appends the loaded line that starts at `from`, up to its break or `to`; returns where it
-    // stopped. A short line is found and copied in one pass; the rest of a long one is found
-    // first and goes as a run.
-    std::size_t AppendLine(const EncodedText& text, std::size_t from, std::size_t to) {
-        if (block_.Size() - used_ < minimumRoom) {
-            FlushFull();
-        }
-        const std::size_t room = (block_.Size() - used_) / text.UnitSize() * text.UnitSize();
-        const std::size_t limit = std::min(to, from + std::min(room, directRunSize));
-        const std::size_t copiedTo = text.CopyUntilBreak(from, limit, block_.Data() + used_);
-        used_ += copiedTo - from;
-        if (copiedTo < limit || copiedTo == to) {
-            return copiedTo;
-        }
-        const std::size_t lineEnd = text.Find(copiedTo, to, u'\r', u'\n');
-        Append(text.Bytes().substr(copiedTo, lineEnd - copiedTo));
-        return lineEnd;
-    }
-    // Appends `count` copies of `bytes`, which is shorter than any block: one copy, then
-    // copies of what the block holds already, doubling each time.
-    void AppendRepeated(std::string_view bytes, std::size_t count) {
-        while (count > 0) {
-            if (block_.Size() - used_ < bytes.size()) {
+    // Appends the loaded units from `from` to `to` with every line break made CR LF.
+    void AppendWithCrLf(const EncodedText& text, std::size_t from, std::size_t to) {
+        while (from < to) {
+            if (block_.Size() - used_ < minimumRoom) {
                 FlushFull();
             }
-            const std::size_t fits = std::min(count, (block_.Size() - used_) / bytes.size());
-            char* const out = block_.Data() + used_;
-            std::memcpy(out, bytes.data(), bytes.size());
-            for (std::size_t done = 1; done < fits;) {
-                const std::size_t more = std::min(done, fits - done);
-                std::memcpy(out + done * bytes.size(), out, more * bytes.size());
-                done += more;
-            }
-            used_ += fits * bytes.size();
-            count -= fits;
+            std::size_t written = 0;
+            from =
+                text.CopyWithCrLf(from, to, block_.Data() + used_, block_.Size() - used_, written);
+            used_ += written;
         }
     }
     void Flush() {
@@ -384,45 +360,31 @@ void LineList::Encode(const std::function<void(std::string_view)>& sink) const {
         if (from == to) {
             return;
         }
-        if (sameBytes && onlyCrLf_) {
-            // Edits begin and end at tags and line starts, never inside a CR LF.
-            writer.Append(bytes.substr(from, to - from));
-            open = text.UnitAt(to - text.UnitSize()) != u'\n';
+        if (sameBytes) {
+            if (onlyCrLf_) {
+                writer.Append(bytes.substr(from, to - from));
+            } else {
+                writer.AppendWithCrLf(text, from, to);
+            }
+            open = !text.IsBreakAt(to - text.UnitSize());
             return;
         }
+        // Another encoding: line by line, each decoded and encoded anew.
         for (std::size_t at = from; at < to;) {
             if (text.IsBreakAt(at)) {
-                // Empty lines ended by the same lone break, as many as there are: a text of
-                // nothing but line breaks goes through here.
-                const char16_t unit = text.UnitAt(at);
-                std::size_t lines = 0;
-                for (; at < to && text.UnitAt(at) == unit; at += text.UnitSize()) {
-                    ++lines;
-                }
-                if (unit == u'\r' && at < to && text.UnitAt(at) == u'\n') {
-                    at += text.UnitSize();
-                }
-                writer.AppendRepeated(lineBreak, lines);
+                writer.Append(lineBreak);
                 open = false;
+                at = std::min(text.AfterBreak(at), to);
                 continue;
             }
-            std::size_t lineEnd = 0;
-            if (sameBytes) {
-                lineEnd = writer.AppendLine(text, at, to);
-            } else {
-                lineEnd = text.Find(at, to, u'\r', u'\n');
-                Text line;
-                DecodeText(bytes.substr(at, lineEnd - at), loadedEncoding_, line);
-                std::string encoded;
-                EncodeText(line, encoding, encoded);
-                writer.Append(encoded);
-            }
-            open = lineEnd == to;
-            if (open) {
-                return;
-            }
-            writer.Append(lineBreak);
-            at = text.AfterBreak(lineEnd);
+            const std::size_t lineEnd = text.Find(at, to, u'\r', u'\n');
+            Text line;
+            DecodeText(bytes.substr(at, lineEnd - at), loadedEncoding_, line);
+            std::string encoded;
+            EncodeText(line, encoding, encoded);
+            writer.Append(encoded);
+            open = true;
+            at = lineEnd;
         }
     };
 
