@@ -48,6 +48,22 @@ usual() {
   }'
 }
 
+# long BYTES: the same with lines of about 4 KB, a track of points each.
+long() {
+  awk -v size="$1" 'BEGIN {
+    printf "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<profile>\r\n  <display>\r\n"
+    printf "    <mapfiles>old-1.cmr,old-2.cmr</mapfiles>\r\n        <showraster>0</showraster>\r\n"
+    points = ""
+    for (i = 0; i < 200; i++) points = points sprintf("45.%06d,6.%06d ", i * 7919 % 1000000, i * 104729 % 1000000)
+    n = 0; total = 150
+    while (total < size) {
+      line = sprintf("    <track id=\"%d\" name=\"Tour n°%d\" points=\"%s\"/>", n, n, points)
+      printf "%s\r\n", line; total += length(line) + 3; n++
+    }
+    printf "  </display>\r\n</profile>\r\n"
+  }'
+}
+
 . scripts/repeat-bytes.sh
 
 # shape NAME: writes the profile of that shape to $work/in.
@@ -56,6 +72,8 @@ shape() {
     "1 MB UTF-8 CR LF") { printf '\357\273\277'; usual 1000000; } ;;
     "100 MB UTF-8 CR LF") { printf '\357\273\277'; usual 100000000; } ;;
     "100 MB UTF-8 LF") { printf '\357\273\277'; usual 100000000 | tr -d '\r'; } ;;
+    "100 MB UTF-8 CR LF, 4 KB lines") { printf '\357\273\277'; long 100000000; } ;;
+    "100 MB UTF-8 LF, 4 KB lines") { printf '\357\273\277'; long 100000000 | tr -d '\r'; } ;;
     "100 MB UTF-16 CR LF") { printf '\377\376'; usual 50000000 | iconv -f UTF-8 -t UTF-16LE; } ;;
     "100 MB UTF-16 LF") { printf '\377\376'; usual 50000000 | tr -d '\r' | iconv -f UTF-8 -t UTF-16LE; } ;;
     "100 MB of line breaks") repeat 100000000 '\n' ;;
@@ -123,10 +141,11 @@ measure() {
 
 floor_name=$([ "$on_disk" -eq 0 ] && echo "cp_new" || echo "cp+sync")
 echo "files in $work ($(stat -f -c %T "$work")), $rounds rounds, medians; load: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-26s %10s %10s %7s %7s %7s %7s %7s %7s %7s %11s %7s %7s %8s %7s %9s\n' profile bytes \
+printf '%-30s %10s %10s %7s %7s %7s %7s %7s %7s %7s %11s %7s %7s %8s %7s %9s\n' profile bytes \
   written tool_s "$floor_name" "+mv" memory cp_onto sed_s tool/fl "spread" tool/mv tool/mem \
   tool/sed tool_MB bound_MB
-for name in "1 MB UTF-8 CR LF" "100 MB UTF-8 CR LF" "100 MB UTF-8 LF" "100 MB UTF-16 CR LF" \
+for name in "1 MB UTF-8 CR LF" "100 MB UTF-8 CR LF" "100 MB UTF-8 LF" \
+  "100 MB UTF-8 CR LF, 4 KB lines" "100 MB UTF-8 LF, 4 KB lines" "100 MB UTF-16 CR LF" \
   "100 MB UTF-16 LF" "100 MB of line breaks" "one line of 100 MB" "64 000 unclosed pairs" \
   "40 000 two-line elements"; do
   shape "$name"
@@ -141,6 +160,6 @@ for name in "1 MB UTF-8 CR LF" "100 MB UTF-8 CR LF" "100 MB UTF-8 LF" "100 MB UT
     -v r="$(median "$work/tool_floor.t")" -v lo="$low" -v hi="$high" \
     -v rm="$(median "$work/tool_replace.t")" \
     -v rs="$(median "$work/tool_sed.t")" -v k="$(cat "$work/tool_kb")" 'BEGIN {
-    printf "%-26s %10d %10d %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %7.2f %5.2f-%5.2f %7.2f %7.2f %8.2f %7.1f %9.1f\n",
+    printf "%-30s %10d %10d %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %7.2f %5.2f-%5.2f %7.2f %7.2f %8.2f %7.1f %9.1f\n",
       n, b, w, t, f, m, h, o, s, r, lo, hi, rm, rh, rs, k / 1024, (2 * b / 1048576 + 16) }'
 done
