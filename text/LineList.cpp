@@ -362,6 +362,7 @@ void LineList::Encode(const std::function<void(std::string_view)>& sink) const {
         }
         if (sameBytes) {
             if (onlyCrLf_) {
+                // Edits begin and end at tags and line starts, never inside a CR LF.
                 writer.Append(bytes.substr(from, to - from));
             } else {
                 writer.AppendWithCrLf(text, from, to);
