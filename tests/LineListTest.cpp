@@ -397,8 +397,8 @@ TEST(Blocks, CharactersAcrossBlockEndsSurvive) {
 }
 
 // Lines that gain a CR are copied into the save's blocks as they are found: lines of every length
-// around a vector, the room kept in a block, a run written straight from the text and a block,
-// and runs of empty lines longer than a block, in both widths of code unit.
+// around a vector, the room kept in a block and a block itself, lines longer than a block, and
+// runs of empty lines longer than a block, in both widths of code unit.
 TEST(Blocks, LinesGainTheirCrAcrossBlockEnds) {
     const std::size_t lengths[] = {1, 15, 16, 17, 4095, 4096, 4097, 65535, 65536, 65537, 300001};
     for (const bool utf16 : {false, true}) {

@@ -146,8 +146,7 @@ TextScan ScanText(const EncodedText& text, TextEncoding encoding) {
 // The lines of a loaded text: CR LF, a lone CR and a lone LF each end a line, and a break at the
 // very end adds no empty line.
 std::uint64_t LinesOf(const EncodedText& text) {
-    const bool lastLineOpen =
-        text.Size() != 0 && text.LineEnd(text.Size() - text.UnitSize()) == text.Size();
+    const bool lastLineOpen = text.Size() != 0 && !text.IsBreakAt(text.Size() - text.UnitSize());
     return text.CountBreaks(0, text.Size()).count + (lastLineOpen ? 1 : 0);
 }
 
