@@ -85,12 +85,19 @@ shape() {
 }
 
 # timed FILE COMMAND...: appends the command's wall time in seconds to FILE; its peak memory in KB
-# goes to $work/peak.
+# goes to $work/peak. A command that fails, or takes more than five minutes, ends the benchmark:
+# its time would say nothing.
 timed() {
   out=$1; shift
   start=$(date +%s.%N)
-  /usr/bin/time -f "%M" -o "$work/peak" "$@" >/dev/null 2>&1
+  status=0
+  /usr/bin/time -f "%M" -o "$work/peak" timeout -k 10 300 "$@" >/dev/null 2>"$work/errors" || status=$?
   end=$(date +%s.%N)
+  if [ "$status" -ne 0 ]; then
+    [ "$status" -eq 124 ] && echo "benchmark: $* took more than 300 s; stopped" >&2 ||
+      echo "benchmark: $* failed (exit $status): $(head -c 300 "$work/errors")" >&2
+    exit 1
+  fi
   awk -v a="$start" -v b="$end" 'BEGIN { printf "%.5f\n", b - a }' >>"$out"
 }
 
