@@ -10,7 +10,8 @@
 #   TALVOR_SIGN_CERT, TALVOR_SIGN_KEY  files of the code-signing certificate (PEM, followed by
 #              its chain if any) and of its private key, unencrypted: both or none.
 #   TALVOR_SIGN_TIMESTAMP_URL  an RFC 3161 time-stamp server for the signatures (optional).
-#   SOURCE_DATE_EPOCH  the programs' time stamp; by default the date of the commit checked out.
+#   SOURCE_DATE_EPOCH  the programs' time stamp, for a tree outside git only: a checkout's
+#              programs always carry the date of its commit, as every other build of it does.
 #   TALVOR_LIBJPEG_SOURCE  a libjpeg-turbo source package already downloaded (see
 #              scripts/build-libjpeg-windows.sh).
 set -eu
@@ -62,9 +63,10 @@ if [ "$(git rev-parse --show-toplevel 2>/dev/null || true)" = "$root" ]; then
     commit="$commit (with uncommitted changes)"
   fi
 fi
-if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-  [ -n "$commit" ] || fail "no commit to date the programs from: set SOURCE_DATE_EPOCH"
+if [ -n "$commit" ]; then
   SOURCE_DATE_EPOCH=$(git log -1 --format=%ct HEAD)
+elif [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  fail "no commit to date the programs from: set SOURCE_DATE_EPOCH"
 fi
 export SOURCE_DATE_EPOCH
 

@@ -14,11 +14,6 @@ fi
 
 scripts/check-format.sh
 
-# The Windows programs' time stamp, as a release sets it: release_test compares this build's
-# programs with a release built from the same tree.
-SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
-export SOURCE_DATE_EPOCH
-
 # The native and sanitizer tests run while the Windows builds compile: much of their time is spent
 # waiting (tools started and killed, files written and read back), which the compiler fills. Each
 # writes to a log of its own, shown once it has ended.

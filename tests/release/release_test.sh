@@ -3,15 +3,14 @@
 # tree (tracked and new files as they are now) in a folder of another name and depth, in another
 # time zone and with a throwaway code-signing certificate: its programs before signing must be
 # byte-identical to those of the build that runs this test (preset `windows`, built from the same
-# tree with the same SOURCE_DATE_EPOCH), the signed ones must verify against that certificate,
+# tree, which dates its programs by the commit checked out), the signed ones must verify against that certificate,
 # SHA256SUMS must hold the signed files' sums, and the signed programs must still run under Wine.
 # The script's unsigned path then packages the same build again, with cmake stood in for by a copy
 # of that build folder: its programs must be the built ones, unsigned, and say so.
 # Usage: release_test.sh SOURCE_DIR DEPS_DIR WINE_RUN PREFIX E2E_DRIVER INSTALLER TOOL
 #   DEPS_DIR  where a build keeps libjpeg-turbo: its downloaded source package is unpacked by the
 #             release's build instead of being downloaded again.
-#   INSTALLER, TOOL  the programs of the build that runs the test, linked with SOURCE_DATE_EPOCH
-#             set as it is here (by default the date of the commit checked out).
+#   INSTALLER, TOOL  the programs of the build that runs the test.
 set -eu
 source_dir=$1
 deps_dir=$2
@@ -51,7 +50,8 @@ release() {
   fi
 }
 
-SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$source_dir" log -1 --format=%ct)}
+# The copies are outside git: they are dated as the checkout dates its programs.
+SOURCE_DATE_EPOCH=$(git -C "$source_dir" log -1 --format=%ct)
 export SOURCE_DATE_EPOCH
 TALVOR_LIBJPEG_SOURCE=$(find "$deps_dir" -name 'libjpeg-turbo_*.dsc' 2>/dev/null | head -n 1)
 export TALVOR_LIBJPEG_SOURCE
@@ -67,12 +67,17 @@ openssl req -x509 -newkey rsa:3072 -nodes -days 2 -subj "/CN=Talvor release test
 release "$signed" TZ=Pacific/Kiritimati \
   TALVOR_SIGN_CERT="$work/signing/cert.pem" TALVOR_SIGN_KEY="$work/signing/key.pem"
 
-# Reproducible: the release's programs before signing are those of this build.
+# Reproducible: the release's programs before signing are those of this build, which carry the
+# commit's date whatever the environment of the build was.
 for program in "$built_installer" "$built_tool"; do
   if ! python3 "$here/compare_pe.py" "$program" "$signed/build/release/${program##*/}"; then
-    failed "${program##*/} differs between this build and the release's (this build must be" \
-      "linked with SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH exported, as scripts/test.sh does)"
+    failed "${program##*/} differs between this build and the release's"
   fi
+  stamp=$(python3 -c 'import struct, sys
+data = open(sys.argv[1], "rb").read()
+print(struct.unpack_from("<I", data, struct.unpack_from("<I", data, 0x3C)[0] + 8)[0])' "$program")
+  [ "$stamp" = "$SOURCE_DATE_EPOCH" ] ||
+    failed "${program##*/} is dated $stamp, not by its commit ($SOURCE_DATE_EPOCH)"
 done
 
 # The unsigned path: the same build packaged again, cmake's two steps replaced by a copy of what
