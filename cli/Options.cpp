@@ -6,12 +6,13 @@ const char* const usageText =
     "as the installer does.\n"
     "\n"
     "  --check    write nothing; exit 0 when the profile already holds the map set,\n"
-    "             3 when applying it would change the profile\n"
+    "             3 when applying it would change the profile, 4 when a rewrite of it\n"
+    "             was cut short (the next run without --check puts its old bytes back)\n"
     "  --help     show this text\n"
     "  --version  show the version\n"
     "\n"
     "Exit status: 0 done, 1 the profile could not be read or written, 2 usage error,\n"
-    "3 the profile would change (--check).\n";
+    "3 the profile would change (--check), 4 a rewrite of the profile was cut short.\n";
 
 std::optional<Options> ParseOptions(const std::vector<Text>& arguments) {
     Options options;

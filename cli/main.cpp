@@ -19,7 +19,7 @@
 
 namespace {
 
-enum ExitCode { done = 0, failed = 1, usageError = 2, wouldChange = 3 };
+enum ExitCode { done = 0, failed = 1, usageError = 2, wouldChange = 3, cutRewritePending = 4 };
 
 // Texts go out in UTF-8; on POSIX a file name in them goes out as the bytes it was given as.
 std::string ForOutput(TextView text) {
@@ -76,6 +76,9 @@ int Run(const std::vector<Text>& arguments) {
                 Print(stdout, Describe(options->profile, ApplyMapSet(options->profile)));
                 return done;
         }
+    } catch (const CutRewriteError& error) {
+        PrintError(error.Message());
+        return cutRewritePending;
     } catch (...) {
         // The message as the installer's error box shows it.
         ReportCurrentError(&PrintError);

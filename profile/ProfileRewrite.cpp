@@ -1,6 +1,7 @@
 #include "profile/ProfileRewrite.h"
 
 #include "text/EncodedText.h"
+#include "text/FileBytes.h"
 
 namespace {
 
@@ -126,6 +127,8 @@ RewriteSummary RewriteProfile(LineList& Profil) {
 }
 
 RewriteSummary ApplyMapSet(TextView path) {
+    // A rewrite of the profile cut short is made good before the profile is read.
+    RecoverCutRewrite(path);
     LineList Profil;
     Profil.LoadFile(path);
     const RewriteSummary summary = RewriteProfile(Profil);

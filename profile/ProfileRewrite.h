@@ -32,8 +32,9 @@ struct RewriteSummary {
 // and the profile has fewer lines than its insert position.
 RewriteSummary RewriteProfile(LineList& Profil);
 
-// Loads the profile at `path`, rewrites it and saves it in its encoding. A profile that cannot
-// be loaded raises its load error and is not written.
+// Loads the profile at `path`, rewrites it and saves it in its encoding; first of all, puts back
+// the old bytes of a rewrite of it that was cut short. A profile that cannot be loaded raises its
+// load error and is not written.
 RewriteSummary ApplyMapSet(TextView path);
 
 // Whether the profile at `path` already holds the map set: a rewrite would not change a byte.

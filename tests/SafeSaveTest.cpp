@@ -385,7 +385,10 @@ TEST_P(FullDiskTest, ProfileKeepsEveryByte) {
         EXPECT_TRUE(error.Message().ends_with(row.messageEnd)) << ToUtf8(error.Message());
     } catch (const FileWriteError& error) {
         EXPECT_FALSE(row.createError) << ToUtf8(error.Message());
-        EXPECT_EQ(error.Message(), u"Erreur d'écriture dans le flux: " + row.messageEnd);
+        // In place, it is the backup that finds no room: the message says where.
+        const Text where =
+            row.secondName ? u" (dossier \"" + AsText(folder_.Path()) + u"\")" : Text();
+        EXPECT_EQ(error.Message(), u"Erreur d'écriture dans le flux: " + row.messageEnd + where);
     }
     EXPECT_EQ(ReadBytes(target), pageProfile);
     EXPECT_EQ(folder_.Names(), names);

@@ -24,6 +24,13 @@ class FileOpenError : public Error {
     FileOpenError(TextView fullPath, TextView systemText);
 };
 
+// A rewrite in place of the file was cut short, and its old bytes wait for the next save to put
+// them back: the file's bytes are not read as its content meanwhile.
+class CutRewriteError : public FileOpenError {
+  public:
+    using FileOpenError::FileOpenError;
+};
+
 class EncodingError : public Error {
   public:
     EncodingError();

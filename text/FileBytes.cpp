@@ -41,8 +41,22 @@ ByteBuffer ReadFileBytes(TextView path, platform::FileStamp& stamp) {
         }
     }
     if (code != platform::noError) {
-        throw FileOpenError(platform::FullPath(path),
-                            TrimSystemText(platform::SystemErrorText(code)));
+        const Text text =
+            platform::WithBackupPath(TrimSystemText(platform::SystemErrorText(code)), file.Backup());
+        if (code == platform::cutRewritePending) {
+            throw CutRewriteError(platform::FullPath(path), text);
+        }
+        throw FileOpenError(platform::FullPath(path), text);
     }
     return bytes;
+}
+
+void RecoverCutRewrite(TextView path) {
+    Text backup;
+    if (const platform::ErrorCode code = platform::RecoverCutRewrite(path, backup);
+        code != platform::noError) {
+        throw FileCreateError(platform::FullPath(path),
+                              platform::WithBackupPath(
+                                  TrimSystemText(platform::SystemErrorText(code)), backup));
+    }
 }

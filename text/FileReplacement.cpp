@@ -44,4 +44,8 @@ Text FileReplacement::BackupLeft() const {
     return state_->BackupLeft();
 }
 
+Text FileReplacement::FailedFolder() const {
+    return state_->FailedFolder();
+}
+
 }  // namespace platform

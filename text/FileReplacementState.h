@@ -27,6 +27,8 @@ class FileReplacement::State {
     // `content` over the file's old bytes, which stay recoverable until the new ones are durable.
     virtual ErrorCode WriteInPlace() = 0;
     virtual Text BackupLeft() const = 0;
+    // The folder that a failure to keep the old bytes aside concerns; none where it is the file's.
+    virtual Text FailedFolder() const { return {}; }
 
     bool inPlace = false;
     HeldContent content;  // in place: everything written, put into the file by Flush

@@ -20,23 +20,6 @@
 namespace platform {
 namespace {
 
-// The signals that end the process by default and may be caught, but for those that report a
-// fault of its own: requests (the terminal closing, Ctrl-C, quit, terminate), timers, the users'
-// signals, a broken pipe, the processor-time limit, and the real-time signals. SIGKILL cannot be
-// caught; the file-size limit's SIGXFSZ is ignored, so that a write past it fails as any other.
-sigset_t EndingSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGVTALRM, SIGPROF, SIGUSR1,
-                             SIGUSR2, SIGPIPE, SIGXCPU, SIGIO, SIGPWR}) {
-        sigaddset(&signals, signal);
-    }
-    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
-        sigaddset(&signals, signal);
-    }
-    return signals;
-}
-
 // The named new file of a save in progress, for the interrupt handler to remove. Only the
 // fallback where the file system cannot make a file without a name needs it.
 struct PendingFile {
@@ -55,22 +38,6 @@ void OnInterrupt(int signal) {
     std::raise(signal);
 }
 
-// Holds the ending signals back for as long as it lives, so that a step that must not be cut
-// short runs to its end first.
-class InterruptsHeld {
-  public:
-    InterruptsHeld() {
-        const sigset_t held = EndingSignals();
-        sigprocmask(SIG_BLOCK, &held, &previous_);
-    }
-    ~InterruptsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-    InterruptsHeld(const InterruptsHeld&) = delete;
-    InterruptsHeld& operator=(const InterruptsHeld&) = delete;
-
-  private:
-    sigset_t previous_;
-};
-
 // A short name that no file of the folder is likely to have; names are tried until one is free.
 std::string CandidateName(unsigned attempt) {
     static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
@@ -85,36 +52,6 @@ std::string CandidateName(unsigned attempt) {
     return name;
 }
 constexpr unsigned nameAttempts = 100;
-
-// Follows symbolic links at the end of `path` until it names something that is not a link, or
-// nothing; the folders on the way need not be resolved, since the file's name stays in them.
-ErrorCode ResolveLinks(std::string& path) {
-    constexpr int maximumLinks = 40;
-    for (int links = 0; links < maximumLinks; ++links) {
-        struct stat info {};
-        if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-            return noError;
-        }
-        std::string target(static_cast<std::size_t>(info.st_size) + 1, '\0');
-        for (;;) {
-            const ssize_t length = readlink(path.c_str(), target.data(), target.size());
-            if (length < 0) {
-                return LastError();
-            }
-            if (static_cast<std::size_t>(length) < target.size()) {
-                target.resize(static_cast<std::size_t>(length));
-                break;
-            }
-            // A link whose size the system does not know (those of /proc say 0) is read again.
-            target.resize(target.size() * 2 + 64);
-        }
-        const std::size_t slash = path.rfind('/');
-        path = target.starts_with('/') || slash == std::string::npos
-                   ? target
-                   : path.substr(0, slash + 1) + target;
-    }
-    return ELOOP;
-}
 
 // Whether the unnamed file `fd` can be given a name: through /proc, which some systems lack.
 bool CanBeNamed(int fd) {
@@ -135,7 +72,8 @@ bool HasOwnAttributes(int fd) {
     }
     for (ssize_t at = 0; at < length;) {
         const std::string_view name(names.data() + at);
-        if (name.starts_with("user.") || name == "system.posix_acl_access") {
+        if ((name.starts_with("user.") && !IsBackupMark(name)) ||
+            name == "system.posix_acl_access") {
             return true;
         }
         at += static_cast<ssize_t>(name.size()) + 1;
@@ -155,27 +93,6 @@ bool RenameRefused(ErrorCode code) {
     return code == EPERM || code == EBUSY || code == EXDEV;
 }
 
-ErrorCode WriteAll(int fd, std::string_view bytes, off_t offset) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t result =
-            pwrite(fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
-        if (result < 0 && errno == EINTR) {
-            continue;
-        }
-        if (result <= 0) {
-            return result < 0 ? LastError() : EIO;
-        }
-        done += static_cast<std::size_t>(result);
-    }
-    return noError;
-}
-
-// fsync is refused on special files that keep nothing.
-ErrorCode Sync(int fd) {
-    return fsync(fd) != 0 && errno != EINVAL ? LastError() : noError;
-}
-
 }  // namespace
 
 class PosixReplacement final : public FileReplacement::State {
@@ -187,15 +104,18 @@ class PosixReplacement final : public FileReplacement::State {
     void DropNew() override;
     ErrorCode WriteInPlace() override;
     Text BackupLeft() const override;
+    Text FailedFolder() const override;
 
   private:
-    Descriptor folder;  // the folder of the real file
-    std::string name;   // the real file's name in it
+    Descriptor folder;       // the folder of the real file
+    std::string folderPath;  // its full path
+    std::string name;        // the real file's name in it
     Descriptor target;  // the real file, open for writing, when it exists
     struct stat targetInfo {};
     Descriptor fresh;        // the new file, when it takes the file's place
     std::string freshName;   // its name; empty while it has none
     std::string backupLeft;  // a backup of the old bytes that could not be put back
+    std::string failedFolder;  // where the backup could not be made
 
     ErrorCode OpenTarget(const std::string& path);
     ErrorCode CheckUnchanged() const;
@@ -211,8 +131,7 @@ class PosixReplacement final : public FileReplacement::State {
 
 ErrorCode PosixReplacement::OpenTarget(const std::string& path) {
     const std::size_t slash = path.rfind('/');
-    const std::string folderPath =
-        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    folderPath = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     name = slash == std::string::npos ? path : path.substr(slash + 1);
     if (name.empty()) {
         return EISDIR;
@@ -285,7 +204,8 @@ ErrorCode PosixReplacement::CreateFresh() {
 }
 
 ErrorCode PosixReplacement::CreateNamed() {
-    for (unsigned attempt = 0; attempt < nameAttempts; ++attempt) {
+    bool leftoverRemoved = false;
+    for (unsigned attempt = 0; attempt < nameAttempts;) {
         const std::string candidate = FreshName(attempt);
         // The interrupt handler knows the name as soon as the file exists, and only then.
         const InterruptsHeld held;
@@ -301,17 +221,21 @@ ErrorCode PosixReplacement::CreateNamed() {
         if (errno != EEXIST) {
             return LastError();
         }
-        if (target.Valid()) {
+        if (attempt == 0 && target.Valid() && !leftoverRemoved) {
             RemoveLeftover(candidate);
+            leftoverRemoved = true;
+            continue;
         }
+        ++attempt;
     }
     return EEXIST;
 }
 
-// The name for the new file: the one that belongs to the file replaced, or for a file that does
-// not exist yet, a name that no file of the folder is likely to have.
+// The name for the new file: first the one that belongs to the file replaced, which a killed save
+// left at most, then (or for a file that does not exist yet) a name that no file of the folder is
+// likely to have: another user may have made that one first, in a folder that all may write.
 std::string PosixReplacement::FreshName(unsigned attempt) const {
-    return target.Valid() ? NewFileName(targetInfo) : CandidateName(attempt);
+    return target.Valid() && attempt == 0 ? NewFileName(targetInfo) : CandidateName(attempt);
 }
 
 // The file's own new-file name is taken: by a save of it that was killed, since this one holds
@@ -353,23 +277,28 @@ ErrorCode PosixReplacement::WriteInPlace() {
     // Cut short, the file would be neither old nor new: what ends a process and can wait, waits;
     // for the rest, and for a disk that fails part-way, the old bytes are kept aside first.
     const InterruptsHeld held;
-    if (const ErrorCode code = CheckUnchanged(); code != noError) {
+    SaveBackup backup;
+    if (const ErrorCode code = backup.Create(folder.Get(), AbsolutePath(folderPath), target.Get(),
+                                             targetInfo, content);
+        code != noError) {
+        failedFolder = backup.FailedFolder();
         return code;
     }
-    SaveBackup backup;
-    if (const ErrorCode code = backup.Create(folder.Get(), target.Get(), targetInfo);
-        code != noError) {
+    // The last look at the file before its first byte is overwritten: a change made while the
+    // backup was copied is not lost.
+    if (const ErrorCode code = CheckUnchanged(); code != noError) {
+        backup.Remove(target.Get());
         return code;
     }
     if (const ErrorCode code = Overwrite(); code != noError) {
-        if (backup.Restore(target.Get()) == noError) {
-            backup.Remove();
-        } else {
+        if (backup.Restore(target.Get()) != noError || backup.Remove(target.Get()) != noError) {
             backupLeft = backup.Path();
         }
         return code;
     }
-    backup.Remove();
+    // The new bytes are on the disk: a backup that cannot go now is taken away by the next save,
+    // and no reader puts it back, since the file holds the whole new bytes.
+    backup.Remove(target.Get());
     return target.Close() == 0 ? noError : LastError();
 }
 
@@ -489,6 +418,12 @@ ErrorCode PosixReplacement::Open(TextView path) {
         if (const ErrorCode code = CheckUnchanged(); code != noError) {
             return code;
         }
+        // A cut rewrite's bytes are no file to save over: its old bytes go back first, by the
+        // recovery that begins every save.
+        if (const ErrorCode code = FindCutRewrite(target.Get(), real, backupLeft);
+            code != noError) {
+            return code;
+        }
         // What the file is now that no other save can change it.
         if (fstat(target.Get(), &targetInfo) != 0) {
             return LastError();
@@ -552,6 +487,10 @@ ErrorCode PosixReplacement::ReplaceTarget() {
 
 Text PosixReplacement::BackupLeft() const {
     return NameFromBytes(backupLeft);
+}
+
+Text PosixReplacement::FailedFolder() const {
+    return NameFromBytes(failedFolder);
 }
 
 std::unique_ptr<FileReplacement::State> NewReplacementState() {

@@ -439,7 +439,8 @@ void LineList::SaveFile(TextView path) const {
     const bool loadedFromIt = !loadedPath_.empty() && TextView(loadedPath_) == path;
     platform::ErrorCode code = file.Open(path, loadedFromIt ? &loadedStamp_ : nullptr);
     if (code != platform::noError) {
-        throw FileCreateError(platform::FullPath(path), FileSystemText(code));
+        throw FileCreateError(platform::FullPath(path),
+                              platform::WithBackupPath(FileSystemText(code), file.BackupLeft()));
     }
     Encode([&file](std::string_view block) { WriteBlock(file, block); });
     code = file.Flush();
@@ -448,10 +449,15 @@ void LineList::SaveFile(TextView path) const {
     }
     if (code != platform::noError) {
         const Text backup = file.BackupLeft();
-        throw FileWriteError(backup.empty() ? FileSystemText(code)
-                                            : FileSystemText(code) +
-                                                  u". L'ancien contenu du fichier est dans \"" +
-                                                  backup + u"\"");
+        const Text folder = file.FailedFolder();
+        Text text = FileSystemText(code);
+        if (!folder.empty()) {
+            text += u" (dossier \"" + folder + u"\")";
+        }
+        if (!backup.empty()) {
+            text += u". L'ancien contenu du fichier est dans \"" + backup + u"\"";
+        }
+        throw FileWriteError(text);
     }
     code = file.Commit();
     if (code != platform::noError) {

@@ -32,12 +32,39 @@ struct FileStamp {
 constexpr ErrorCode fileChangedMeanwhile = 0x20000001;
 inline constexpr TextView fileChangedMeanwhileText =
     u"Le fichier a été modifié par un autre programme pendant sa réécriture ; réessayez";
-// Another of our own (POSIX systems): a rewrite in place of the file was cut short, and the file
-// was changed since; its old bytes wait in a backup beside it or in the temporary folder.
+// Another of our own (Windows): a rewrite in place of the file was cut short, and the file was
+// changed since; its old bytes wait in a backup beside it or in the temporary folder.
 constexpr ErrorCode interruptedSaveBackupLeft = 0x20000002;
 inline constexpr TextView interruptedSaveBackupLeftText =
     u"Une réécriture de ce fichier a été interrompue, puis il a été modifié ; son ancien contenu "
     u"est gardé dans le fichier .talvor-backup-* à côté de lui ou dans le dossier temporaire";
+// Ours too (POSIX systems), each about a backup that the caller is told the path of: a rewrite in
+// place of the file was cut short, and its old bytes wait in the backup for the next save to put
+// them back; ...
+constexpr ErrorCode cutRewritePending = 0x20000003;
+inline constexpr TextView cutRewritePendingText =
+    u"Une réécriture de ce fichier a été interrompue ; son ancien contenu est gardé dans le "
+    u"fichier \"%s\", que le prochain enregistrement remettra en place";
+// ... the file was changed by another program since, so that the old bytes must not undo it:
+// both stay for the user to compare; ...
+constexpr ErrorCode changedAfterCutRewrite = 0x20000004;
+inline constexpr TextView changedAfterCutRewriteText =
+    u"Une réécriture de ce fichier a été interrompue, puis il a été modifié par un autre "
+    u"programme ; son ancien contenu est gardé dans le fichier \"%s\"";
+// ... or the file's backup is missing, or is not one that may be used (not this file's, not
+// whole, or open to others).
+constexpr ErrorCode backupUnusable = 0x20000005;
+inline constexpr TextView backupUnusableText =
+    u"Une réécriture de ce fichier a été interrompue, et la copie de son ancien contenu \"%s\" "
+    u"est absente ou inutilisable";
+
+// The text of one of the codes above that concern a backup, with the backup's path in it.
+inline Text WithBackupPath(Text text, TextView backup) {
+    if (const std::size_t at = text.find(u"%s"); at != Text::npos) {
+        text.replace(at, 2, backup);
+    }
+    return text;
+}
 
 // The path completed to a full path, as the platform does it: joined to the current folder,
 // "." and ".." folded, no link resolved; the file need not exist.
@@ -60,6 +87,8 @@ class InputFile {
     // in progress, up to a bound). A folder, a device or a pipe is refused at once, without
     // waiting for a writer.
     ErrorCode Open(TextView path);
+    // The backup that a failure of Open concerns (a rewrite of the file cut short), if any.
+    const Text& Backup() const { return backup_; }
     ErrorCode Size(std::uint64_t& size) const;
     ErrorCode Stamp(FileStamp& stamp) const;
     // Reads up to `capacity` bytes; `got` is 0 at the end of the file.
@@ -68,7 +97,14 @@ class InputFile {
   private:
     struct Handle;
     std::unique_ptr<Handle> handle_;
+    Text backup_;
 };
+
+// Makes good a rewrite in place of the file at `path` that was cut short, as the first step of a
+// save: the old bytes go back unless the file holds the whole new ones, and what the cut rewrite
+// left goes. A read never does it: it fails instead (cutRewritePending). `backup` names the backup
+// that a failure concerns.
+ErrorCode RecoverCutRewrite(TextView path, Text& backup);
 
 // The new content of a file, put in its place so that the file is either wholly rewritten or
 // untouched, whatever fails and wherever the process is interrupted.
@@ -106,6 +142,9 @@ class FileReplacement {
     // Where the old bytes wait when a rewrite in place failed and could not put them back;
     // empty otherwise. The next read of the file puts them back.
     Text BackupLeft() const;
+    // The folder that a failure of Flush concerns where it is not the file's own (the one that
+    // was to keep the old bytes aside); empty otherwise.
+    Text FailedFolder() const;
 
     class State;  // what each system's save keeps and does
 

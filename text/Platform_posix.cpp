@@ -77,6 +77,99 @@ FileStamp StampOf(const struct stat& info) {
             seconds * 1000000000u + static_cast<std::uint64_t>(info.st_mtim.tv_nsec)};
 }
 
+
+// Every ending signal but for those that report a fault of the process's own: requests (the
+// terminal closing, Ctrl-C, quit, terminate), timers, the users' signals, a broken pipe, the
+// processor-time limit, and the real-time signals. SIGKILL cannot be caught; the file-size limit's
+// SIGXFSZ is ignored, so that a write past it fails as any other.
+sigset_t EndingSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGVTALRM, SIGPROF, SIGUSR1,
+                             SIGUSR2, SIGPIPE, SIGXCPU, SIGIO, SIGPWR}) {
+        sigaddset(&signals, signal);
+    }
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+        sigaddset(&signals, signal);
+    }
+    return signals;
+}
+
+InterruptsHeld::InterruptsHeld() {
+    const sigset_t held = EndingSignals();
+    sigprocmask(SIG_BLOCK, &held, &previous_);
+}
+
+InterruptsHeld::~InterruptsHeld() {
+    sigprocmask(SIG_SETMASK, &previous_, nullptr);
+}
+
+ErrorCode WriteAll(int fd, std::string_view bytes, off_t offset) {
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t result = RetriedOnInterrupt([&] {
+            return pwrite(fd, bytes.data() + done, bytes.size() - done,
+                          offset + static_cast<off_t>(done));
+        });
+        if (result <= 0) {
+            return result < 0 ? LastError() : EIO;
+        }
+        done += static_cast<std::size_t>(result);
+    }
+    return noError;
+}
+
+ErrorCode ReadExactly(int fd, char* data, std::size_t size, off_t offset) {
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t result = RetriedOnInterrupt([&] {
+            return pread(fd, data + done, size - done, offset + static_cast<off_t>(done));
+        });
+        if (result <= 0) {
+            return result < 0 ? LastError() : EIO;
+        }
+        done += static_cast<std::size_t>(result);
+    }
+    return noError;
+}
+
+ErrorCode Sync(int fd) {
+    return fsync(fd) != 0 && errno != EINVAL ? LastError() : noError;
+}
+
+std::string AbsolutePath(const std::string& path) {
+    if (path.starts_with('/')) {
+        return path;
+    }
+    return path == "." ? CurrentFolder() : CurrentFolder() + "/" + path;
+}
+
+ErrorCode ResolveLinks(std::string& path) {
+    constexpr int maximumLinks = 40;
+    for (int links = 0; links < maximumLinks; ++links) {
+        struct stat info {};
+        if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return noError;
+        }
+        std::string target(static_cast<std::size_t>(info.st_size) + 1, '\0');
+        for (;;) {
+            const ssize_t length = readlink(path.c_str(), target.data(), target.size());
+            if (length < 0) {
+                return LastError();
+            }
+            if (static_cast<std::size_t>(length) < target.size()) {
+                target.resize(static_cast<std::size_t>(length));
+                break;
+            }
+            // A link whose size the system does not know (those of /proc say 0) is read again.
+            target.resize(target.size() * 2 + 64);
+        }
+        const std::size_t slash = path.rfind('/');
+        path = target.starts_with('/') || slash == std::string::npos
+                   ? target
+                   : path.substr(0, slash + 1) + target;
+    }
+    return ELOOP;
+}
+
 ErrorCode LockFile(int fd, int operation) {
     // Long enough for any save of this program to end; a holder that keeps it longer is stuck.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -100,8 +193,14 @@ Text SystemErrorText(ErrorCode code) {
     if (code == fileChangedMeanwhile) {
         return Text(fileChangedMeanwhileText);
     }
-    if (code == interruptedSaveBackupLeft) {
-        return Text(interruptedSaveBackupLeftText);
+    if (code == cutRewritePending) {
+        return Text(cutRewritePendingText);
+    }
+    if (code == changedAfterCutRewrite) {
+        return Text(changedAfterCutRewriteText);
+    }
+    if (code == backupUnusable) {
+        return Text(backupUnusableText);
     }
     return FromUtf8(std::strerror(static_cast<int>(code)));
 }
@@ -139,9 +238,16 @@ ErrorCode InputFile::Open(TextView path) {
         struct stat named {};
         if (stat(native.c_str(), &named) == 0 && named.st_dev == info.st_dev &&
             named.st_ino == info.st_ino) {
-            // A save of this file that was cut short in the middle of a rewrite in place gets
-            // its old bytes back before anything is read.
-            if (const ErrorCode code = RecoverInterruptedSave(fd.Get()); code != noError) {
+            // The bytes of a rewrite cut short are not read as the file's: the next save puts
+            // the old ones back first.
+            std::string real = native;
+            std::string backup;
+            ErrorCode code = ResolveLinks(real);
+            if (code == noError) {
+                code = FindCutRewrite(fd.Get(), real, backup);
+            }
+            if (code != noError) {
+                backup_ = NameFromBytes(backup);
                 return code;
             }
             handle_ = std::make_unique<Handle>(Handle{std::move(fd)});
@@ -149,6 +255,13 @@ ErrorCode InputFile::Open(TextView path) {
         }
     }
     return fileChangedMeanwhile;
+}
+
+ErrorCode RecoverCutRewrite(TextView path, Text& backup) {
+    std::string found;
+    const ErrorCode code = RecoverCutRewrite(NativePath(path), found);
+    backup = NameFromBytes(found);
+    return code;
 }
 
 ErrorCode InputFile::Stamp(FileStamp& stamp) const {

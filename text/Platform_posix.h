@@ -3,6 +3,9 @@
 // What the POSIX files of the platform layer share.
 
 #include <cerrno>
+#include <csignal>
+#include <string>
+#include <string_view>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,6 +52,46 @@ class Descriptor {
 };
 
 FileStamp StampOf(const struct stat& info);
+
+// Makes a system call again for as long as a signal interrupts it.
+template <class Call>
+auto RetriedOnInterrupt(Call call) {
+    auto result = call();
+    while (result < 0 && errno == EINTR) {
+        result = call();
+    }
+    return result;
+}
+
+// Writes all of `bytes` at `offset`; a write that makes no progress is an error.
+ErrorCode WriteAll(int fd, std::string_view bytes, off_t offset);
+// Reads exactly `size` bytes at `offset`; a file that ends before is an error.
+ErrorCode ReadExactly(int fd, char* data, std::size_t size, off_t offset);
+// Forces the file's bytes to the disk; special files that keep nothing refuse, and need not.
+ErrorCode Sync(int fd);
+
+// The path joined to the current folder where it is relative.
+std::string AbsolutePath(const std::string& path);
+
+// Follows symbolic links at the end of `path` until it names something that is not a link, or
+// nothing; the folders on the way need not be resolved, since the file's name stays in them.
+ErrorCode ResolveLinks(std::string& path);
+
+// The signals that end the process by default and may be caught.
+sigset_t EndingSignals();
+
+// Holds the ending signals back for as long as it lives, so that a step that must not be cut
+// short runs to its end first.
+class InterruptsHeld {
+  public:
+    InterruptsHeld();
+    ~InterruptsHeld();
+    InterruptsHeld(const InterruptsHeld&) = delete;
+    InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+  private:
+    sigset_t previous_;
+};
 
 // Takes the lock of the open file `fd`, shared (LOCK_SH) or exclusive (LOCK_EX), waiting up to
 // half a minute for the holder to let it go; EWOULDBLOCK when it does not.

@@ -87,6 +87,14 @@ ErrorCode InputFile::Open(TextView path) {
     return noError;
 }
 
+ErrorCode RecoverCutRewrite(TextView path, Text& backup) {
+    // Here the old bytes of a cut rewrite go back as the file is opened to be read.
+    backup.clear();
+    InputFile file;
+    const ErrorCode code = file.Open(path);
+    return code == interruptedSaveBackupLeft ? code : noError;
+}
+
 ErrorCode InputFile::Stamp(FileStamp& stamp) const {
     return StampOf(handle_->file.Get(), stamp);
 }

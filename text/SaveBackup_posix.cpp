@@ -1,53 +1,27 @@
 #include "SaveBackup_posix.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <vector>
 
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <sys/file.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
-#include "SaveBackupHeader.h"
+#include "file/CutRewrite.h"
 
 namespace platform {
 namespace {
 
-using Header = SaveBackupHeader;
-constexpr off_t dataOffset = saveBackupDataOffset;
+using file::BackupRecord;
 
-// Whether the file `fd` holds exactly the `size` old bytes that `backup` keeps.
-bool HoldsOldBytes(int fd, int backup, std::uint64_t size) {
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || static_cast<std::uint64_t>(info.st_size) != size) {
-        return false;
-    }
-    std::vector<char> mine(1 << 20);
-    std::vector<char> kept(1 << 20);
-    for (std::uint64_t at = 0; at < size;) {
-        const std::size_t piece = size - at < mine.size() ? size - at : mine.size();
-        if (pread(fd, mine.data(), piece, static_cast<off_t>(at)) != static_cast<ssize_t>(piece) ||
-            pread(backup, kept.data(), piece, dataOffset + static_cast<off_t>(at)) !=
-                static_cast<ssize_t>(piece) ||
-            std::memcmp(mine.data(), kept.data(), piece) != 0) {
-            return false;
-        }
-        at += piece;
-    }
-    return true;
-}
-
-std::uint64_t Now() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1000000000ull +
-           static_cast<std::uint64_t>(now.tv_nsec);
-}
+constexpr const char* markName = "user.talvor-backup";
+constexpr std::size_t pieceSize = 1 << 20;
 
 // A name of the file's folder that belongs to the file `info` alone.
 std::string NameFor(const char* kind, const struct stat& info) {
@@ -62,27 +36,13 @@ std::string BackupName(const struct stat& info) {
     return NameFor("backup", info);
 }
 
-std::string TemporaryFolder() {
-    const char* folder = std::getenv("TMPDIR");
-    return folder != nullptr && folder[0] == '/' ? folder : "/tmp";
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
 }
 
-// The full path of the open file or folder `fd`, as the system names it now; empty when it
-// cannot tell.
-std::string PathOf(int fd) {
-    const std::string link = "/proc/self/fd/" + std::to_string(fd);
-    std::vector<char> path(4096);
-    const ssize_t length = readlink(link.c_str(), path.data(), path.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= path.size() || path[0] != '/') {
-        return {};
-    }
-    return std::string(path.data(), static_cast<std::size_t>(length));
-}
-
-// The folder that holds the open file `fd`, with its last slash.
-std::string FolderOf(int fd) {
-    const std::string full = PathOf(fd);
-    return full.empty() ? full : full.substr(0, full.rfind('/') + 1);
+std::string Joined(const std::string& folder, const std::string& name) {
+    return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
 bool AppendOnly(int folder) {
@@ -90,204 +50,463 @@ bool AppendOnly(int folder) {
     return ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
 }
 
-// Copies `size` bytes from `from` at `fromOffset` to `to` at `toOffset`.
-ErrorCode Copy(int from, off_t fromOffset, int to, off_t toOffset, std::uint64_t size) {
-    std::vector<char> buffer;
-    while (size > 0) {
-        ssize_t moved = copy_file_range(from, &fromOffset, to, &toOffset, size, 0);
-        if (moved < 0 && errno == EINTR) {
-            continue;
-        }
-        if (moved < 0 &&
-            (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
-            // Between file systems that cannot copy for us: through memory.
-            buffer.resize(1 << 20);
-            const std::size_t piece = size < buffer.size() ? size : buffer.size();
-            moved = pread(from, buffer.data(), piece, fromOffset);
-            if (moved > 0) {
-                for (ssize_t done = 0; done < moved;) {
-                    const ssize_t written =
-                        pwrite(to, buffer.data() + done, static_cast<std::size_t>(moved - done),
-                               toOffset + done);
-                    if (written < 0 && errno == EINTR) {
-                        continue;
-                    }
-                    if (written <= 0) {
-                        return written < 0 ? LastError() : EIO;
-                    }
-                    done += written;
-                }
-                fromOffset += moved;
-                toOffset += moved;
-            }
-        }
-        if (moved < 0) {
-            return LastError();
-        }
-        if (moved == 0) {
-            return EIO;  // the source is shorter than it said
-        }
-        size -= static_cast<std::uint64_t>(moved);
-    }
-    return noError;
-}
-
-// Puts the old content kept in `backup` back into `target`, and forces it to the disk.
-ErrorCode PutBack(int backup, std::uint64_t size, int target) {
-    if (const ErrorCode code = Copy(backup, dataOffset, target, 0, size); code != noError) {
-        return code;
-    }
-    if (ftruncate(target, static_cast<off_t>(size)) != 0) {
-        return LastError();
-    }
-    return fsync(target) == 0 ? noError : LastError();
-}
-
-ErrorCode WriteHeader(int fd, const Header& header) {
-    if (pwrite(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) {
-        return errno != 0 ? LastError() : EIO;
-    }
-    return fsync(fd) == 0 ? noError : LastError();
-}
-
 ErrorCode SyncFolder(int folder) {
     return fsync(folder) != 0 && errno != EINVAL ? LastError() : noError;
 }
 
+// A folder of the user's that nobody else may enter, opened; with `create`, made if missing.
+ErrorCode OpenOwnFolder(const std::string& path, bool create, Descriptor& folder) {
+    if (create && mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        return LastError();
+    }
+    folder = Descriptor(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.Valid()) {
+        return LastError();
+    }
+    struct stat info {};
+    if (fstat(folder.Get(), &info) != 0) {
+        return LastError();
+    }
+    // Made first by somebody else, it is theirs: never used.
+    return info.st_uid == geteuid() && (info.st_mode & 077) == 0 ? noError : EACCES;
+}
+
+// The user's own folder of backups, found from the user's identity, never from the environment
+// (which another program may have set): ~/.local/state/talvor-backups, where the user's entry in
+// the password database names a home, which keeps it through a power cut; for a user without one,
+// /var/tmp/talvor-backups-UID, which a restart keeps too.
+ErrorCode OpenPrivateFolder(bool create, std::string& path, Descriptor& folder) {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr && entry.pw_dir != nullptr && entry.pw_dir[0] == '/') {
+        path = entry.pw_dir;
+        struct stat home {};
+        if (stat(path.c_str(), &home) == 0 && home.st_uid == geteuid()) {
+            for (const char* part : {".local", "state"}) {
+                path = Joined(path, part);
+                if (create && mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+                    return LastError();
+                }
+            }
+            path = Joined(path, "talvor-backups");
+            return OpenOwnFolder(path, create, folder);
+        }
+    }
+    path = "/var/tmp/talvor-backups-" + std::to_string(geteuid());
+    return OpenOwnFolder(path, create, folder);
+}
+
+// Hands `use` the bytes of `fd` from `offset` on, `size` of them, a piece at a time.
+template <class Use>
+ErrorCode ForEachPieceOf(int fd, std::uint64_t offset, std::uint64_t size, Use use) {
+    std::vector<char> piece(static_cast<std::size_t>(std::min<std::uint64_t>(size, pieceSize)));
+    for (std::uint64_t at = 0; at < size;) {
+        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(size - at, pieceSize));
+        if (const ErrorCode code =
+                ReadExactly(fd, piece.data(), length, static_cast<off_t>(offset + at));
+            code != noError) {
+            return code;
+        }
+        if (const ErrorCode code = use(std::string_view(piece.data(), length), at); code != noError) {
+            return code;
+        }
+        at += length;
+    }
+    return noError;
+}
+
+// A backup found for the file `profile`: its record, once every check has passed.
+struct CheckedBackup {
+    Descriptor file;
+    BackupRecord record;
+};
+
+ErrorCode OpenChecked(const std::string& path, int profile, CheckedBackup& backup) {
+    // A pipe at that name would block the open for a writer, and a link lead anywhere.
+    backup.file = Descriptor(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!backup.file.Valid()) {
+        return LastError();
+    }
+    struct stat info {};
+    struct stat profileInfo {};
+    if (fstat(backup.file.Get(), &info) != 0 || fstat(profile, &profileInfo) != 0) {
+        return LastError();
+    }
+    const bool trusted = S_ISREG(info.st_mode) && info.st_nlink == 1 &&
+                         (info.st_uid == geteuid() || info.st_uid == profileInfo.st_uid) &&
+                         (info.st_mode & 0777 & ~(profileInfo.st_mode & 0777)) == 0;
+    BackupRecord& record = backup.record;
+    if (!trusted || static_cast<std::uint64_t>(info.st_size) < sizeof record ||
+        ReadExactly(backup.file.Get(), reinterpret_cast<char*>(&record), sizeof record, 0) !=
+            noError ||
+        !record.WellFormed() || !(record.profile == IdentityOf(profile)) ||
+        record.End() != static_cast<std::uint64_t>(info.st_size)) {
+        return backupUnusable;
+    }
+    file::Checksum checksum;
+    file::AddRecord(checksum, record);
+    if (ForEachPieceOf(backup.file.Get(), record.OldOffset(), record.End() - record.OldOffset(),
+                       [&checksum](std::string_view bytes, std::uint64_t) {
+                           checksum.Add(bytes);
+                           return noError;
+                       }) != noError ||
+        checksum.Value() != record.checksum) {
+        return backupUnusable;
+    }
+    return noError;
+}
+
+// What the file `profile` holds, told by the backup's old and new bytes.
+ErrorCode Classify(int profile, const CheckedBackup& backup, file::CutRewriteState& state) {
+    struct stat info {};
+    if (fstat(profile, &info) != 0) {
+        return LastError();
+    }
+    ErrorCode failure = noError;
+    const auto source = [&failure](int fd, std::uint64_t base) {
+        return [&failure, fd, base](std::uint64_t offset, std::span<char> bytes) {
+            const ErrorCode code =
+                ReadExactly(fd, bytes.data(), bytes.size(), static_cast<off_t>(base + offset));
+            if (code != noError) {
+                failure = code;
+                std::fill(bytes.begin(), bytes.end(), '\0');
+            }
+        };
+    };
+    const BackupRecord& record = backup.record;
+    state = file::ClassifyCutRewrite({source(profile, 0), static_cast<std::uint64_t>(info.st_size)},
+                                     {source(backup.file.Get(), record.OldOffset()), record.oldSize},
+                                     {source(backup.file.Get(), record.NewOffset()), record.newSize});
+    return failure;
+}
+
+// The places where the file's backup is, or may be: the one that its mark names, or where the
+// file system keeps no marks, its name beside the file and in the user's folder of backups.
+// `marked` tells which.
+ErrorCode BackupPlaces(int fd, const std::string& path, std::vector<std::string>& places,
+                       bool& marked) {
+    std::vector<char> value(4096);
+    const ssize_t length = fgetxattr(fd, markName, value.data(), value.size());
+    marked = length >= 0;
+    if (marked) {
+        places.emplace_back(value.data(), static_cast<std::size_t>(length));
+        return noError;
+    }
+    const ErrorCode why = LastError();
+    if (why != ENODATA && why != ENOTSUP) {
+        return why;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0) {
+        return LastError();
+    }
+    // Where marks are kept, a file without one has no rewrite pending; a backup of its name is
+    // what a save left when it was killed before it marked the file or after it took the mark
+    // off, which only a save removes, once it has checked it.
+    places.push_back(Joined(FolderOf(path), BackupName(info)));
+    std::string privatePath;
+    Descriptor privateFolder;
+    if (OpenPrivateFolder(false, privatePath, privateFolder) == noError) {
+        places.push_back(Joined(privatePath, BackupName(info)));
+    }
+    return why == ENOTSUP ? noError : ENODATA;
+}
+
+// Finds the file's backup. noError with `found` empty when there is none to heed.
+ErrorCode FindBackup(int fd, const std::string& path, bool leftoversToo, std::string& found,
+                     CheckedBackup& backup) {
+    std::vector<std::string> places;
+    bool marked = false;
+    ErrorCode code = BackupPlaces(fd, path, places, marked);
+    const bool leftoversOnly = code == ENODATA;
+    if (code != noError && !leftoversOnly) {
+        return code;
+    }
+    if (leftoversOnly && !leftoversToo) {
+        return noError;
+    }
+    for (const std::string& place : places) {
+        code = OpenChecked(place, fd, backup);
+        if (code == ENOENT && !marked) {
+            continue;
+        }
+        found = place;
+        if (code != noError) {
+            // A leftover that is not this file's backup is somebody else's file: left alone.
+            if (leftoversOnly) {
+                found.clear();
+                continue;
+            }
+            return backupUnusable;
+        }
+        return noError;
+    }
+    return noError;
+}
+
+ErrorCode RemoveBackupFile(const std::string& path) {
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+        return LastError();
+    }
+    const Descriptor folder(open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder.Valid() ? SyncFolder(folder.Get()) : noError;
+}
+
+ErrorCode RemoveMark(int fd) {
+    if (fremovexattr(fd, markName) != 0 && errno != ENODATA && errno != ENOTSUP) {
+        return LastError();
+    }
+    return Sync(fd);
+}
+
+// The old bytes of the backup over the file's content, to the disk.
+ErrorCode PutBack(int backup, const BackupRecord& record, int target) {
+    if (const ErrorCode code = ForEachPieceOf(
+            backup, record.OldOffset(), record.oldSize,
+            [target](std::string_view bytes, std::uint64_t at) {
+                return WriteAll(target, bytes, static_cast<off_t>(at));
+            });
+        code != noError) {
+        return code;
+    }
+    if (ftruncate(target, static_cast<off_t>(record.oldSize)) != 0) {
+        return LastError();
+    }
+    return Sync(target);
+}
+
 }  // namespace
 
-ErrorCode SaveBackup::Create(int folder, int target, const struct stat& info) {
+file::FileIdentity IdentityOf(int fd) {
+    struct stat info {};
+    file::FileIdentity identity;
+    if (fstat(fd, &info) != 0) {
+        return identity;
+    }
+    identity.volume = static_cast<std::uint64_t>(info.st_dev);
+    identity.file = static_cast<std::uint64_t>(info.st_ino);
+    struct statx extended {};
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &extended) == 0 &&
+        (extended.stx_mask & STATX_BTIME) != 0) {
+        identity.birth = static_cast<std::uint64_t>(extended.stx_btime.tv_sec) * 1000000000ull +
+                         extended.stx_btime.tv_nsec;
+    }
+    return identity;
+}
+
+bool IsBackupMark(std::string_view attributeName) {
+    return attributeName == markName;
+}
+
+ErrorCode SaveBackup::MakeFile(int folder, const struct stat& info) {
     name_ = BackupName(info);
-    std::string where;
-    // Beside the file, unless its folder refuses a new file or would never let it go.
+    // Made exclusively, owner-only: a name that exists is never opened, whoever made it.
+    const auto create = [this](int where) {
+        return Descriptor(openat(where, name_.c_str(),
+                                 O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    };
     if (!AppendOnly(folder)) {
-        file_ = Descriptor(openat(folder, name_.c_str(),
-                                  O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+        file_ = create(folder);
     }
     if (file_.Valid()) {
         folder_ = Descriptor(dup(folder));
-        where = PathOf(folder);
-        where = where.empty() ? "./" : (where == "/" ? where : where + "/");
     } else {
-        where = TemporaryFolder() + "/";
-        folder_ = Descriptor(open(where.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!folder_.Valid()) {
-            return LastError();
+        std::string privatePath;
+        if (const ErrorCode code = OpenPrivateFolder(true, privatePath, folder_);
+            code != noError) {
+            failedFolder_ = privatePath;
+            return code;
         }
-        file_ = Descriptor(openat(folder_.Get(), name_.c_str(),
-                                  O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+        file_ = create(folder_.Get());
         if (!file_.Valid()) {
+            failedFolder_ = privatePath;
             return LastError();
         }
+        path_ = Joined(privatePath, name_);
     }
-    path_ = where + name_;
-    size_ = static_cast<std::uint64_t>(info.st_size);
-    Header header;
-    header.size = size_;
-    header.began = Now();
-    header.needed = 1;
-    ErrorCode code = Copy(target, 0, file_.Get(), dataOffset, size_);
-    if (code == noError) {
-        code = fsync(file_.Get()) == 0 ? noError : LastError();
+    // A profile that its group shares is shared with its backup too, so that the group's next
+    // reader can check it; never wider than the profile, and settled before a byte is in it.
+    if ((info.st_mode & 060) != 0) {
+        if (fchown(file_.Get(), static_cast<uid_t>(-1), info.st_gid) == 0) {
+            fchmod(file_.Get(), (info.st_mode & 0660) | 0600);
+        }
     }
-    if (code == noError) {
-        code = WriteHeader(file_.Get(), header);
+    return noError;
+}
+
+ErrorCode SaveBackup::Create(int folder, const std::string& folderPath, int target,
+                             const struct stat& info, const HeldContent& content) {
+    if (const ErrorCode code = MakeFile(folder, info); code != noError) {
+        return code;
     }
+    if (path_.empty()) {
+        path_ = Joined(folderPath, name_);
+    }
+    ErrorCode code = Fill(target, content);
     if (code == noError) {
         code = SyncFolder(folder_.Get());
     }
+    if (code == noError) {
+        // The mark names the backup for every reader, whatever path it takes to the file.
+        if (fsetxattr(target, markName, path_.data(), path_.size(), 0) != 0 && errno != ENOTSUP) {
+            code = LastError();
+        } else {
+            code = Sync(target);
+        }
+    }
     if (code != noError) {
+        RemoveMark(target);
         unlinkat(folder_.Get(), name_.c_str(), 0);
+        failedFolder_ = FolderOf(path_);
         path_.clear();
     }
     return code;
 }
 
-ErrorCode SaveBackup::Restore(int target) const {
-    return PutBack(file_.Get(), size_, target);
+// The bodies first and the record last: a backup cut short has no record, and is none.
+ErrorCode SaveBackup::Fill(int target, const HeldContent& content) {
+    struct stat info {};
+    if (fstat(target, &info) != 0) {
+        return LastError();
+    }
+    record_.profile = IdentityOf(target);
+    record_.oldSize = static_cast<std::uint64_t>(info.st_size);
+    record_.newSize = content.Size();
+    file::Checksum checksum;
+    file::AddRecord(checksum, record_);
+    const int backup = file_.Get();
+    ErrorCode code = ForEachPieceOf(target, 0, record_.oldSize,
+                                    [&](std::string_view bytes, std::uint64_t at) {
+                                        checksum.Add(bytes);
+                                        return WriteAll(backup, bytes,
+                                                        static_cast<off_t>(record_.OldOffset() + at));
+                                    });
+    if (code == noError) {
+        code = content.ForEachPiece(0, content.Size(), [&](std::string_view bytes, std::uint64_t at) {
+            checksum.Add(bytes);
+            return WriteAll(backup, bytes, static_cast<off_t>(record_.NewOffset() + at));
+        });
+    }
+    if (code == noError) {
+        code = Sync(backup);
+    }
+    if (code == noError) {
+        record_.checksum = checksum.Value();
+        code = WriteAll(backup, std::string_view(reinterpret_cast<const char*>(&record_), sizeof record_), 0);
+    }
+    return code == noError ? Sync(backup) : code;
 }
 
-void SaveBackup::Remove() {
-    if (unlinkat(folder_.Get(), name_.c_str(), 0) == 0) {
-        SyncFolder(folder_.Get());
-    } else {
-        // A backup that stays must not undo the new content at the next read.
-        Header header;
-        header.size = size_;
-        WriteHeader(file_.Get(), header);
+ErrorCode SaveBackup::Restore(int target) const {
+    return PutBack(file_.Get(), record_, target);
+}
+
+ErrorCode SaveBackup::Remove(int target) {
+    if (const ErrorCode code = RemoveMark(target); code != noError) {
+        return code;
     }
-    path_.clear();
+    const ErrorCode code = unlinkat(folder_.Get(), name_.c_str(), 0) == 0 ? SyncFolder(folder_.Get())
+                                                                          : LastError();
+    if (code == noError) {
+        path_.clear();
+    }
+    return code;
 }
 
 std::string NewFileName(const struct stat& target) {
     return NameFor("new", target);
 }
 
-ErrorCode RecoverInterruptedSave(int fd) {
-    struct stat info {};
-    if (fstat(fd, &info) != 0) {
-        return LastError();
+ErrorCode FindCutRewrite(int fd, const std::string& path, std::string& backup) {
+    CheckedBackup found;
+    if (const ErrorCode code = FindBackup(fd, path, false, backup, found);
+        code != noError || backup.empty()) {
+        return code;
     }
-    const std::string beside = FolderOf(fd);
-    // The new file of a save killed before it took the file's place: no save of this file runs
-    // while the lock is held, so it is no one's.
-    if (!beside.empty()) {
-        unlink((beside + NewFileName(info)).c_str());
+    file::CutRewriteState state{};
+    if (const ErrorCode code = Classify(fd, found, state); code != noError) {
+        return code;
     }
-    const std::string name = BackupName(info);
-    std::string folders[] = {beside, TemporaryFolder() + "/"};
-    for (const std::string& folderPath : folders) {
-        if (folderPath.empty()) {
-            continue;
-        }
-        const Descriptor folder(open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!folder.Valid()) {
-            continue;
-        }
-        const Descriptor backup(
-            openat(folder.Get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-        if (!backup.Valid()) {
-            continue;
-        }
-        // Whatever is done, it is done under the file's lock made exclusive.
-        if (const ErrorCode code = LockFile(fd, LOCK_EX); code != noError) {
-            return code;
-        }
-        Header header;
-        struct stat now {};
-        const bool complete =
-            pread(backup.Get(), &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
-            header.Complete();
-        if (fstat(fd, &now) != 0) {
-            return LastError();
-        }
-        const std::uint64_t changed =
-            static_cast<std::uint64_t>(now.st_mtim.tv_sec) * 1000000000ull +
-            static_cast<std::uint64_t>(now.st_mtim.tv_nsec);
-        // A backup cut short was made before the file was touched, and one no longer needed after
-        // the file had its new content; a file that holds its old bytes needs nothing either.
-        if (complete && header.needed != 0 && !HoldsOldBytes(fd, backup.Get(), header.size)) {
-            if (changed > header.began + LongestRewrite(header.size)) {
-                // Changed since by another program: both stay for the user to compare.
-                return interruptedSaveBackupLeft;
-            }
-            const std::string self = "/proc/self/fd/" + std::to_string(fd);
-            const Descriptor writable(open(self.c_str(), O_WRONLY | O_CLOEXEC));
-            if (!writable.Valid()) {
-                return LastError();
-            }
-            if (const ErrorCode code = PutBack(backup.Get(), header.size, writable.Get());
-                code != noError) {
-                return code;
-            }
-        }
-        unlinkat(folder.Get(), name.c_str(), 0);
-        SyncFolder(folder.Get());
-        if (const ErrorCode code = LockFile(fd, LOCK_SH); code != noError) {
-            return code;
-        }
+    // A rewrite cut before its first byte or after its last leaves nothing to put back: the file
+    // may be read as it is, and the next save removes the backup.
+    switch (state) {
+        case file::CutRewriteState::Old:
+        case file::CutRewriteState::New:
+            backup.clear();
+            return noError;
+        case file::CutRewriteState::Cut:
+            return cutRewritePending;
+        case file::CutRewriteState::Changed:
+            return changedAfterCutRewrite;
     }
     return noError;
+}
+
+ErrorCode RecoverCutRewrite(const std::string& path, std::string& backup) {
+    std::string real = path;
+    if (const ErrorCode code = ResolveLinks(real); code != noError) {
+        return code;
+    }
+    // What cannot be opened has nothing to recover; the save says why it cannot be read.
+    Descriptor fd(open(real.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.Valid() || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return noError;
+    }
+    // Exclusive from the start: no save runs while the backup is checked and used.
+    if (const ErrorCode code = LockFile(fd.Get(), LOCK_EX); code != noError) {
+        return code;
+    }
+    struct stat named {};
+    if (stat(real.c_str(), &named) != 0 || named.st_dev != info.st_dev ||
+        named.st_ino != info.st_ino) {
+        return fileChangedMeanwhile;
+    }
+    // The new file of a save killed before it took the file's place: no save of this file runs
+    // while the lock is held, so it is no one's.
+    unlink(Joined(FolderOf(real), NewFileName(info)).c_str());
+
+    CheckedBackup found;
+    if (const ErrorCode code = FindBackup(fd.Get(), real, true, backup, found);
+        code != noError || backup.empty()) {
+        return code;
+    }
+    file::CutRewriteState state{};
+    if (const ErrorCode code = Classify(fd.Get(), found, state); code != noError) {
+        return code;
+    }
+    if (state == file::CutRewriteState::Changed) {
+        return changedAfterCutRewrite;
+    }
+    // Cut short, the restore is made again from the start by the next save: what it leaves is a
+    // cut rewrite too.
+    const InterruptsHeld held;
+    if (state == file::CutRewriteState::Cut) {
+        const Descriptor writable(open(real.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat same {};
+        if (!writable.Valid() || fstat(writable.Get(), &same) != 0) {
+            return LastError();
+        }
+        if (same.st_dev != info.st_dev || same.st_ino != info.st_ino) {
+            return fileChangedMeanwhile;
+        }
+        if (const ErrorCode code = PutBack(found.file.Get(), found.record, writable.Get());
+            code != noError) {
+            return code;
+        }
+    }
+    const Descriptor writable(open(real.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (const ErrorCode code = RemoveMark(writable.Valid() ? writable.Get() : fd.Get());
+        code != noError) {
+        return code;
+    }
+    const ErrorCode code = RemoveBackupFile(backup);
+    if (code == noError) {
+        backup.clear();
+    }
+    return code;
 }
 
 }  // namespace platform
