@@ -297,8 +297,10 @@ ErrorCode PosixReplacement::WriteInPlace() {
         return code;
     }
     // The new bytes are on the disk: a backup that cannot go now is taken away by the next save,
-    // and no reader puts it back, since the file holds the whole new bytes.
-    backup.Remove(target.Get());
+    // and no reader puts it back, since the file holds the whole new bytes; the failure is told.
+    if (const ErrorCode code = backup.Remove(target.Get()); code != noError) {
+        return code;
+    }
     return target.Close() == 0 ? noError : LastError();
 }
 

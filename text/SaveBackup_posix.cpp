@@ -208,10 +208,21 @@ ErrorCode BackupPlaces(int fd, const std::string& path, std::vector<std::string>
     places.push_back(Joined(FolderOf(path), BackupName(info)));
     std::string privatePath;
     Descriptor privateFolder;
-    if (OpenPrivateFolder(false, privatePath, privateFolder) == noError) {
+    const ErrorCode privateOpened = OpenPrivateFolder(false, privatePath, privateFolder);
+    if (privateOpened == noError) {
         places.push_back(Joined(privatePath, BackupName(info)));
+    } else if (privateOpened != ENOENT && privateOpened != EACCES) {
+        return privateOpened;
     }
     return why == ENOTSUP ? noError : ENODATA;
+}
+
+ErrorCode RemoveBackupFile(const std::string& path) {
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+        return LastError();
+    }
+    const Descriptor folder(open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder.Valid() ? SyncFolder(folder.Get()) : noError;
 }
 
 // Finds the file's backup. noError with `found` empty when there is none to heed.
@@ -232,26 +243,24 @@ ErrorCode FindBackup(int fd, const std::string& path, bool leftoversToo, std::st
         if (code == ENOENT && !marked) {
             continue;
         }
-        found = place;
-        if (code != noError) {
-            // A leftover that is not this file's backup is somebody else's file: left alone.
-            if (leftoversOnly) {
-                found.clear();
-                continue;
+        if (leftoversOnly && code != noError) {
+            // A backup that a save killed while it made it, unmarked and not whole, is the
+            // caller's to remove; anything else there is somebody else's file, left alone.
+            struct stat info {};
+            if (code == backupUnusable && lstat(place.c_str(), &info) == 0 &&
+                S_ISREG(info.st_mode) && info.st_uid == geteuid() && info.st_nlink == 1) {
+                if (const ErrorCode removed = RemoveBackupFile(place); removed != noError) {
+                    return removed;
+                }
+            } else if (code != backupUnusable && code != EACCES) {
+                return code;
             }
-            return backupUnusable;
+            continue;
         }
-        return noError;
+        found = place;
+        return code == noError ? noError : backupUnusable;
     }
     return noError;
-}
-
-ErrorCode RemoveBackupFile(const std::string& path) {
-    if (unlink(path.c_str()) != 0 && errno != ENOENT) {
-        return LastError();
-    }
-    const Descriptor folder(open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return folder.Valid() ? SyncFolder(folder.Get()) : noError;
 }
 
 ErrorCode RemoveMark(int fd) {
@@ -309,6 +318,11 @@ ErrorCode SaveBackup::MakeFile(int folder, const struct stat& info) {
     };
     if (!AppendOnly(folder)) {
         file_ = create(folder);
+        // Only a folder that refuses the name sends the backup elsewhere; a failing disk fails.
+        if (!file_.Valid() && errno != EACCES && errno != EPERM && errno != EROFS &&
+            errno != EEXIST) {
+            return LastError();
+        }
     }
     if (file_.Valid()) {
         folder_ = Descriptor(dup(folder));
@@ -329,8 +343,13 @@ ErrorCode SaveBackup::MakeFile(int folder, const struct stat& info) {
     // A profile that its group shares is shared with its backup too, so that the group's next
     // reader can check it; never wider than the profile, and settled before a byte is in it.
     if ((info.st_mode & 060) != 0) {
+        // A group that the user is no member of keeps the backup the user's alone.
         if (fchown(file_.Get(), static_cast<uid_t>(-1), info.st_gid) == 0) {
-            fchmod(file_.Get(), (info.st_mode & 0660) | 0600);
+            if (fchmod(file_.Get(), (info.st_mode & 0660) | 0600) != 0) {
+                return LastError();
+            }
+        } else if (errno != EPERM) {
+            return LastError();
         }
     }
     return noError;
@@ -449,10 +468,17 @@ ErrorCode RecoverCutRewrite(const std::string& path, std::string& backup) {
     if (const ErrorCode code = ResolveLinks(real); code != noError) {
         return code;
     }
-    // What cannot be opened has nothing to recover; the save says why it cannot be read.
+    // What is missing or may not be read has nothing to recover; the save says why it cannot
+    // be read.
     Descriptor fd(open(real.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid()) {
+        return errno == ENOENT || errno == EACCES || errno == ENOTDIR ? noError : LastError();
+    }
     struct stat info {};
-    if (!fd.Valid() || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fstat(fd.Get(), &info) != 0) {
+        return LastError();
+    }
+    if (!S_ISREG(info.st_mode)) {
         return noError;
     }
     // Exclusive from the start: no save runs while the backup is checked and used.
@@ -466,7 +492,10 @@ ErrorCode RecoverCutRewrite(const std::string& path, std::string& backup) {
     }
     // The new file of a save killed before it took the file's place: no save of this file runs
     // while the lock is held, so it is no one's.
-    unlink(Joined(FolderOf(real), NewFileName(info)).c_str());
+    if (unlink(Joined(FolderOf(real), NewFileName(info)).c_str()) != 0 && errno != ENOENT &&
+        errno != EPERM && errno != EACCES) {
+        return LastError();
+    }
 
     CheckedBackup found;
     if (const ErrorCode code = FindBackup(fd.Get(), real, true, backup, found);

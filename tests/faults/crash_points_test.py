@@ -264,8 +264,12 @@ class CrashPointsTest(unittest.TestCase):
             elif went_on:
                 again = [c for c in logged if c.number == number + 1 and fired and
                          (c.function, c.inode) == (fired[0].function, fired[0].inode)]
-                problems.append(f"the save went on as if call {number} had not failed and ended "
-                                f"with exit 0" + (", making the same call again" if again else ""))
+                # A block's first write that fails is made once more, as the line list's save
+                # does by rule; only the second failure is an error.
+                if not (again and fired[0].function == "write"):
+                    problems.append(f"the save went on as if call {number} had not failed and "
+                                    f"ended with exit 0" +
+                                    (", making the same call again" if again else ""))
             elif faulty.returncode != 1 or not stderr:
                 problems.append(f"the failed save: exit {faulty.returncode}, stderr {stderr!r}")
             after = read(case.profile)
