@@ -22,7 +22,8 @@ struct FileIdentity {
 };
 
 struct BackupRecord {
-    char magic[16] = {'t', 'a', 'l', 'v', 'o', 'r', '-', 'b', 'a', 'c', 'k', 'u', 'p', ' ', '2', '\n'};
+    char magic[16] = {'t', 'a', 'l', 'v', 'o', 'r', '-', 'b',
+                      'a', 'c', 'k', 'u', 'p', ' ', '2', '\n'};
     FileIdentity profile;
     std::uint64_t oldSize = 0;
     std::uint64_t newSize = 0;

@@ -14,7 +14,8 @@ class OldWithRoom {
   public:
     explicit OldWithRoom(const ByteRange& old) : old_(old) {}
     void Read(std::uint64_t offset, std::span<char> bytes) const {
-        const std::uint64_t stored = offset < old_.size ? std::min<std::uint64_t>(old_.size - offset, bytes.size()) : 0;
+        const std::uint64_t stored =
+            offset < old_.size ? std::min<std::uint64_t>(old_.size - offset, bytes.size()) : 0;
         if (stored > 0) {
             old_.read(offset, bytes.first(stored));
         }
@@ -32,10 +33,12 @@ std::uint64_t CommonRun(const ByteRange& file, const Other& other, std::uint64_t
     std::vector<char> mine(pieceSize);
     std::vector<char> theirs(pieceSize);
     for (std::uint64_t at = from; at < end;) {
-        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(end - at, pieceSize));
+        const std::size_t piece =
+            static_cast<std::size_t>(std::min<std::uint64_t>(end - at, pieceSize));
         file.read(at, std::span(mine.data(), piece));
         other.Read(at, std::span(theirs.data(), piece));
-        const auto differ = std::mismatch(mine.begin(), mine.begin() + static_cast<std::ptrdiff_t>(piece), theirs.begin());
+        const auto differ = std::mismatch(
+            mine.begin(), mine.begin() + static_cast<std::ptrdiff_t>(piece), theirs.begin());
         if (differ.first != mine.begin() + static_cast<std::ptrdiff_t>(piece)) {
             return at + static_cast<std::uint64_t>(differ.first - mine.begin()) - from;
         }

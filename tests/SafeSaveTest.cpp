@@ -14,6 +14,7 @@
 #include "support/CaseName.h"
 #include "support/TempFolder.h"
 #include "text/Error.h"
+#include "text/LineList.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -310,6 +311,38 @@ TEST(SafeSave, FolderThatRefusesANewFileGetsTheProfileWrittenInPlace) {
     }
     EXPECT_TRUE(Rewritten(target));
     EXPECT_EQ(folder.Names(), std::set<std::string>{"p.xml"});
+}
+
+// Another user's file at the name of the profile's backup, in a folder that all may write, is
+// neither read as a backup nor written over, by a read or by a save in place.
+TEST(SafeSave, BackupPlantedByAnotherUserIsNeverUsed) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "planting a file as another user needs root";
+    }
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    TempFolder folder;
+    ASSERT_EQ(chmod(folder.Path().c_str(), 01777), 0);
+    const fs::path target = folder / "p.xml";
+    WriteBytes(target, profile);
+    fs::create_hard_link(target, folder / "other.xml");
+    struct stat info {};
+    ASSERT_EQ(stat(target.c_str(), &info), 0);
+    char name[64];
+    std::snprintf(name, sizeof name, ".talvor-backup-%llx-%llx",
+                  static_cast<unsigned long long>(info.st_dev),
+                  static_cast<unsigned long long>(info.st_ino));
+    const fs::path planted = folder / name;
+    const std::string plantedBytes = "talvor-backup 2\n" + std::string(48, '\0') + "<planted/>";
+    WriteBytes(planted, plantedBytes);
+    ASSERT_EQ(chown(planted.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+
+    LineList read;
+    read.LoadFile(AsText(target));
+    EXPECT_EQ(read.SaveBytes(), profile);
+    ApplyMapSet(AsText(target));
+    EXPECT_TRUE(Rewritten(target));
+    EXPECT_EQ(ReadBytes(planted), plantedBytes);
 }
 
 // A real full disk: a small tmpfs, filled to its last page.

@@ -41,8 +41,8 @@ ByteBuffer ReadFileBytes(TextView path, platform::FileStamp& stamp) {
         }
     }
     if (code != platform::noError) {
-        const Text text =
-            platform::WithBackupPath(TrimSystemText(platform::SystemErrorText(code)), file.Backup());
+        const Text text = platform::WithBackupPath(TrimSystemText(platform::SystemErrorText(code)),
+                                                   file.Backup());
         if (code == platform::cutRewritePending) {
             throw CutRewriteError(platform::FullPath(path), text);
         }
@@ -55,8 +55,8 @@ void RecoverCutRewrite(TextView path) {
     Text backup;
     if (const platform::ErrorCode code = platform::RecoverCutRewrite(path, backup);
         code != platform::noError) {
-        throw FileCreateError(platform::FullPath(path),
-                              platform::WithBackupPath(
-                                  TrimSystemText(platform::SystemErrorText(code)), backup));
+        throw FileCreateError(
+            platform::FullPath(path),
+            platform::WithBackupPath(TrimSystemText(platform::SystemErrorText(code)), backup));
     }
 }

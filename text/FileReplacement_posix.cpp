@@ -110,11 +110,11 @@ class PosixReplacement final : public FileReplacement::State {
     Descriptor folder;       // the folder of the real file
     std::string folderPath;  // its full path
     std::string name;        // the real file's name in it
-    Descriptor target;  // the real file, open for writing, when it exists
+    Descriptor target;       // the real file, open for writing, when it exists
     struct stat targetInfo {};
-    Descriptor fresh;        // the new file, when it takes the file's place
-    std::string freshName;   // its name; empty while it has none
-    std::string backupLeft;  // a backup of the old bytes that could not be put back
+    Descriptor fresh;          // the new file, when it takes the file's place
+    std::string freshName;     // its name; empty while it has none
+    std::string backupLeft;    // a backup of the old bytes that could not be put back
     std::string failedFolder;  // where the backup could not be made
 
     ErrorCode OpenTarget(const std::string& path);

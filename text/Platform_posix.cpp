@@ -77,7 +77,6 @@ FileStamp StampOf(const struct stat& info) {
             seconds * 1000000000u + static_cast<std::uint64_t>(info.st_mtim.tv_nsec)};
 }
 
-
 // Every ending signal but for those that report a fault of the process's own: requests (the
 // terminal closing, Ctrl-C, quit, terminate), timers, the users' signals, a broken pipe, the
 // processor-time limit, and the real-time signals. SIGKILL cannot be caught; the file-size limit's
@@ -120,9 +119,8 @@ ErrorCode WriteAll(int fd, std::string_view bytes, off_t offset) {
 
 ErrorCode ReadExactly(int fd, char* data, std::size_t size, off_t offset) {
     for (std::size_t done = 0; done < size;) {
-        const ssize_t result = RetriedOnInterrupt([&] {
-            return pread(fd, data + done, size - done, offset + static_cast<off_t>(done));
-        });
+        const ssize_t result = RetriedOnInterrupt(
+            [&] { return pread(fd, data + done, size - done, offset + static_cast<off_t>(done)); });
         if (result <= 0) {
             return result < 0 ? LastError() : EIO;
         }

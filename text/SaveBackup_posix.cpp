@@ -109,7 +109,8 @@ ErrorCode ForEachPieceOf(int fd, std::uint64_t offset, std::uint64_t size, Use u
             code != noError) {
             return code;
         }
-        if (const ErrorCode code = use(std::string_view(piece.data(), length), at); code != noError) {
+        if (const ErrorCode code = use(std::string_view(piece.data(), length), at);
+            code != noError) {
             return code;
         }
         at += length;
@@ -176,9 +177,10 @@ ErrorCode Classify(int profile, const CheckedBackup& backup, file::CutRewriteSta
         };
     };
     const BackupRecord& record = backup.record;
-    state = file::ClassifyCutRewrite({source(profile, 0), static_cast<std::uint64_t>(info.st_size)},
-                                     {source(backup.file.Get(), record.OldOffset()), record.oldSize},
-                                     {source(backup.file.Get(), record.NewOffset()), record.newSize});
+    state =
+        file::ClassifyCutRewrite({source(profile, 0), static_cast<std::uint64_t>(info.st_size)},
+                                 {source(backup.file.Get(), record.OldOffset()), record.oldSize},
+                                 {source(backup.file.Get(), record.NewOffset()), record.newSize});
     return failure;
 }
 
@@ -272,11 +274,11 @@ ErrorCode RemoveMark(int fd) {
 
 // The old bytes of the backup over the file's content, to the disk.
 ErrorCode PutBack(int backup, const BackupRecord& record, int target) {
-    if (const ErrorCode code = ForEachPieceOf(
-            backup, record.OldOffset(), record.oldSize,
-            [target](std::string_view bytes, std::uint64_t at) {
-                return WriteAll(target, bytes, static_cast<off_t>(at));
-            });
+    if (const ErrorCode code = ForEachPieceOf(backup, record.OldOffset(), record.oldSize,
+                                              [target](std::string_view bytes, std::uint64_t at) {
+                                                  return WriteAll(target, bytes,
+                                                                  static_cast<off_t>(at));
+                                              });
         code != noError) {
         return code;
     }
@@ -313,8 +315,8 @@ ErrorCode SaveBackup::MakeFile(int folder, const struct stat& info) {
     name_ = BackupName(info);
     // Made exclusively, owner-only: a name that exists is never opened, whoever made it.
     const auto create = [this](int where) {
-        return Descriptor(openat(where, name_.c_str(),
-                                 O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        return Descriptor(
+            openat(where, name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     };
     if (!AppendOnly(folder)) {
         file_ = create(folder);
@@ -328,8 +330,7 @@ ErrorCode SaveBackup::MakeFile(int folder, const struct stat& info) {
         folder_ = Descriptor(dup(folder));
     } else {
         std::string privatePath;
-        if (const ErrorCode code = OpenPrivateFolder(true, privatePath, folder_);
-            code != noError) {
+        if (const ErrorCode code = OpenPrivateFolder(true, privatePath, folder_); code != noError) {
             failedFolder_ = privatePath;
             return code;
         }
@@ -396,24 +397,25 @@ ErrorCode SaveBackup::Fill(int target, const HeldContent& content) {
     file::Checksum checksum;
     file::AddRecord(checksum, record_);
     const int backup = file_.Get();
-    ErrorCode code = ForEachPieceOf(target, 0, record_.oldSize,
-                                    [&](std::string_view bytes, std::uint64_t at) {
-                                        checksum.Add(bytes);
-                                        return WriteAll(backup, bytes,
-                                                        static_cast<off_t>(record_.OldOffset() + at));
-                                    });
-    if (code == noError) {
-        code = content.ForEachPiece(0, content.Size(), [&](std::string_view bytes, std::uint64_t at) {
+    ErrorCode code =
+        ForEachPieceOf(target, 0, record_.oldSize, [&](std::string_view bytes, std::uint64_t at) {
             checksum.Add(bytes);
-            return WriteAll(backup, bytes, static_cast<off_t>(record_.NewOffset() + at));
+            return WriteAll(backup, bytes, static_cast<off_t>(record_.OldOffset() + at));
         });
+    if (code == noError) {
+        code =
+            content.ForEachPiece(0, content.Size(), [&](std::string_view bytes, std::uint64_t at) {
+                checksum.Add(bytes);
+                return WriteAll(backup, bytes, static_cast<off_t>(record_.NewOffset() + at));
+            });
     }
     if (code == noError) {
         code = Sync(backup);
     }
     if (code == noError) {
         record_.checksum = checksum.Value();
-        code = WriteAll(backup, std::string_view(reinterpret_cast<const char*>(&record_), sizeof record_), 0);
+        code = WriteAll(
+            backup, std::string_view(reinterpret_cast<const char*>(&record_), sizeof record_), 0);
     }
     return code == noError ? Sync(backup) : code;
 }
@@ -426,8 +428,8 @@ ErrorCode SaveBackup::Remove(int target) {
     if (const ErrorCode code = RemoveMark(target); code != noError) {
         return code;
     }
-    const ErrorCode code = unlinkat(folder_.Get(), name_.c_str(), 0) == 0 ? SyncFolder(folder_.Get())
-                                                                          : LastError();
+    const ErrorCode code =
+        unlinkat(folder_.Get(), name_.c_str(), 0) == 0 ? SyncFolder(folder_.Get()) : LastError();
     if (code == noError) {
         path_.clear();
     }

@@ -28,8 +28,8 @@ class SaveBackup {
     // new `content` in a new backup beside it in `folder` (whose full path is `folderPath`) or in
     // the user's folder of backups, forces it to the disk and marks the target with its place.
     // Nothing of the target's bytes changes.
-    ErrorCode Create(int folder, const std::string& folderPath, int target,
-                     const struct stat& info, const HeldContent& content);
+    ErrorCode Create(int folder, const std::string& folderPath, int target, const struct stat& info,
+                     const HeldContent& content);
     // Puts the old content back into `target`, and forces it to the disk.
     ErrorCode Restore(int target) const;
     // Takes the mark off the target and removes the backup, once the target holds what it

@@ -2,8 +2,10 @@
 # A profile rewritten in place ends with its old bytes or its new ones, exactly, whatever stops
 # the rewrite: a disk that fails part-way (a shim of the write calls, loaded with LD_PRELOAD, as no
 # real disk fails on demand), or kill -9 at any moment. Where the process died before it could
-# put the old bytes back, a backup beside the profile is the one file left, and the next run puts
-# them back before anything else. The same kills during a save through a new file leave nothing.
+# put the old bytes back, a backup beside the profile is the one file left: a read (--check) then
+# writes nothing and says whether a rewrite is pending, and the next save puts the old bytes back
+# before anything else. The same kills during a save through a new file leave nothing that the
+# next save does not take away.
 # Usage: in_place_faults_test.sh TOOL SHIM [KILLS]   (KILLS: rounds of kill -9 per path, 100)
 set -u
 tool=$(realpath "$1")
@@ -37,31 +39,37 @@ leftovers() { ls -A | grep -c '^\.talvor-'; }
 
 # A disk that fails part-way through the new bytes: the old bytes are back, and no backup stays.
 fresh_in_place
-FAIL_PWRITE_AFTER=1 LD_PRELOAD=$shim "$tool" p.xml >/dev/null 2>"$work/err"
+# (the profile's second write fails, once: the backup is whole and the old bytes go back).
+FAIL_FILE=p.xml FAIL_FILE_WRITES_AFTER=1 FAIL_FILE_WRITES_COUNT=1 LD_PRELOAD=$shim "$tool" p.xml \
+  >/dev/null 2>"$work/err"
 [ $? -eq 1 ] || fail "a write failing part-way: exit code"
 cmp -s p.xml "$work/old.xml" || fail "a write failing part-way: not the old bytes"
 [ "$(names)" = "other.xml p.xml " ] || fail "a write failing part-way: left $(names)"
 grep -q "^Erreur d'écriture dans le flux: Input/output error.$" "$work/err" ||
   fail "a write failing part-way: $(cat "$work/err")"
 
-# A disk that fails from the flush of the new bytes on: the old bytes cannot go back, the message
-# names the backup that holds them, and the next run puts them back before it saves.
+# A disk that fails from the flush of the new bytes on (the fifth flush: the backup's two, its
+# folder's, the profile's mark's, then the profile's): the old bytes cannot be made durable again,
+# the message names the backup that holds them, a read finds the old bytes and writes nothing, and
+# the next save takes the backup away.
 fresh_in_place
-FAIL_FSYNC_AFTER=3 FAIL_COPY_AFTER=1 LD_PRELOAD=$shim "$tool" p.xml >/dev/null 2>"$work/err"
+FAIL_FSYNC_AFTER=4 LD_PRELOAD=$shim "$tool" p.xml >/dev/null 2>"$work/err"
 [ $? -eq 1 ] || fail "a failing disk: exit code"
 backup=$(ls -A | grep '^\.talvor-backup-')
 grep -q "L'ancien contenu du fichier est dans \"$d/$backup\"" "$work/err" ||
   fail "a failing disk: the message does not name the backup: $(cat "$work/err")"
+before=$(names)
 "$tool" --check p.xml >/dev/null 2>&1
-[ $? -eq 3 ] || fail "a failing disk: the next run does not find the old profile"
-cmp -s p.xml "$work/old.xml" || fail "a failing disk: the next run did not put the old bytes back"
+[ $? -eq 3 ] || fail "a failing disk: the next read does not find the old profile"
+cmp -s p.xml "$work/old.xml" && [ "$(names)" = "$before" ] ||
+  fail "a failing disk: the next read changed the profile or its folder: $(names)"
 "$tool" p.xml >/dev/null || fail "a failing disk: the run after it"
 cmp -s p.xml "$work/new.xml" && [ "$(names)" = "other.xml p.xml " ] ||
   fail "a failing disk: after the next run: $(names)"
 
 # A backup left, then the profile changed by another program: nothing is undone, both stay.
 fresh_in_place
-FAIL_PWRITE_AFTER=1 FAIL_COPY_AFTER=1 LD_PRELOAD=$shim "$tool" p.xml >/dev/null 2>&1
+FAIL_FSYNC_AFTER=4 LD_PRELOAD=$shim "$tool" p.xml >/dev/null 2>&1
 echo '<their-line/>' >>p.xml
 touch -d '+1 hour' p.xml
 cp p.xml "$work/theirs.xml"
@@ -103,19 +111,33 @@ kill_rounds() {
     wait "$pid" 2>/dev/null
     if [ "$(leftovers)" -gt 0 ]; then
       # A backup of the old bytes, or the new file of a save killed before it took the
-      # profile's place, one at most: the next read puts the old bytes back or removes the new
-      # file; a run then saves as usual.
+      # profile's place, one at most: the next read writes nothing and tells whether the old
+      # bytes are to go back (exit 4); the next save puts them back or removes the new file,
+      # then saves as usual.
       restored=$((restored + 1))
       [ "$(leftovers)" -eq 1 ] || {
         bad=$((bad + 1))
         echo "  round $round: left $(names)" >&2
       }
+      before=$(names)
+      cp p.xml "$work/killed.xml"
       "$tool" --check p.xml >/dev/null 2>&1
-      cmp -s p.xml "$work/old.xml" && [ "$(leftovers)" -eq 0 ] || {
+      status=$?
+      { cmp -s p.xml "$work/killed.xml" && [ "$(names)" = "$before" ] &&
+        case $status in
+        3) cmp -s p.xml "$work/old.xml" ;;
+        0) cmp -s p.xml "$work/new.xml" ;;
+        4) true ;;
+        *) false ;;
+        esac; } || {
         bad=$((bad + 1))
-        echo "  round $round: the next read did not put the old bytes back or left $(names)" >&2
+        echo "  round $round: the next read (exit $status) wrote or misjudged: $(names)" >&2
       }
       "$tool" p.xml >/dev/null 2>&1
+      cmp -s p.xml "$work/new.xml" || {
+        bad=$((bad + 1))
+        echo "  round $round: the next save did not end with the new bytes" >&2
+      }
     fi
     if ! cmp -s p.xml "$work/old.xml" && ! cmp -s p.xml "$work/new.xml"; then
       bad=$((bad + 1))
@@ -134,21 +156,21 @@ kill_rounds "kill -9 during a rewrite in place" fresh_in_place "other.xml p.xml 
 kill_rounds "kill -9 during a save through a new file" "$fresh_renamed" "p.xml "
 
 # Killed after the new file got its name and before it took the profile's place: the profile
-# keeps its old bytes, the new file is the one left, and the next read takes it away.
+# keeps its old bytes, the new file is the one left, which a read leaves and the next save takes
+# away.
 eval "$fresh_renamed"
 KILL_AT_RENAME=1 LD_PRELOAD=$shim "$tool" p.xml >/dev/null 2>&1
 [ $? -eq 137 ] || fail "killed before the rename: not killed"
 cmp -s p.xml "$work/old.xml" && [ "$(ls -A | grep -c '^\.talvor-new-')" -eq 1 ] ||
   fail "killed before the rename: left $(names)"
+before=$(names)
 "$tool" --check p.xml >/dev/null 2>&1
-[ "$(names)" = "p.xml " ] || fail "killed before the rename: after the next read: $(names)"
-# Also when the leftover is found by the next save rather than by a read.
-KILL_AT_RENAME=1 LD_PRELOAD=$shim "$tool" p.xml >/dev/null 2>&1
+[ "$(names)" = "$before" ] || fail "killed before the rename: the next read wrote: $(names)"
 "$tool" p.xml >/dev/null 2>&1 && cmp -s p.xml "$work/new.xml" && [ "$(names)" = "p.xml " ] ||
   fail "killed before the rename: after the next save: $(names)"
 
 # A file system that cannot make a file without a name (FUSE, here bindfs): the new file has a
-# name for the whole save, so a kill leaves it, the one file left, and the next read takes it away.
+# name for the whole save, so a kill leaves it, the one file left, and the next save takes it away.
 cd "$work" || exit 1
 d=$work/fuse
 mkdir "$d" "$work/fuse-source"
