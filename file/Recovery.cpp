@@ -1,0 +1,130 @@
+#include "Recovery.h"
+
+#include <vector>
+
+#include "Backup.h"
+#include "CutRewrite.h"
+
+namespace file {
+namespace {
+
+// The places where the file's backup is, or may be: the one that its mark names; where the file
+// system keeps no marks, its name beside the file and in the user's folder of backups; where it
+// keeps them and the file has none, the same places, for the leftovers of a save killed before it
+// marked the file or after it took the mark off, which the file's bytes do not depend on.
+struct Places {
+    std::vector<Path> paths;
+    MarkState mark = MarkState::Unmarked;
+};
+
+Places BackupPlaces(const SystemFile& profile, PathView path) {
+    Places places;
+    Path marked;
+    places.mark = profile.ReadMark(marked);
+    if (places.mark == MarkState::Marked) {
+        places.paths.push_back(marked);
+        return places;
+    }
+    const Path name = BackupName(profile.Facts().identity);
+    Path ignored;
+    places.paths.push_back(OpenFolderOf(path, ignored).PathOf(name));
+    if (const std::optional<SystemFolder> own = OpenPrivateFolder(false)) {
+        places.paths.push_back(own->PathOf(name));
+    }
+    return places;
+}
+
+// The file's backup that its bytes depend on, if any. Leftovers that check out are returned too
+// when `leftovers` is set, for a save to remove; others are left alone (another user's file at the
+// name is no backup of ours).
+std::optional<Backup> FindBackup(const SystemFile& profile, PathView path, bool leftovers) {
+    const Places places = BackupPlaces(profile, path);
+    const bool unmarked = places.mark == MarkState::Unmarked;
+    if (unmarked && !leftovers) {
+        return std::nullopt;
+    }
+    for (const Path& where : places.paths) {
+        try {
+            if (std::optional<Backup> backup = Backup::Check(where, profile)) {
+                return backup;
+            }
+            if (places.mark == MarkState::Marked) {
+                throw UnusableBackup(where);
+            }
+        } catch (const UnusableBackup&) {
+            if (!unmarked) {
+                throw;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+CutRewriteState StateOf(const SystemFile& profile, const Backup& backup) {
+    const BackupRecord& record = backup.Record();
+    return ClassifyCutRewrite(
+        {[&profile](std::uint64_t at, std::span<char> bytes) { profile.ReadAt(at, bytes); },
+         profile.Facts().size},
+        {[&backup](std::uint64_t at, std::span<char> bytes) { backup.ReadOld(at, bytes); },
+         record.oldSize},
+        {[&backup](std::uint64_t at, std::span<char> bytes) { backup.ReadNew(at, bytes); },
+         record.newSize});
+}
+
+}  // namespace
+
+void CheckNoCutRewrite(const SystemFile& profile, PathView path) {
+    const std::optional<Backup> backup = FindBackup(profile, path, false);
+    if (!backup) {
+        return;
+    }
+    // A rewrite cut before its first byte or after its last leaves nothing to put back: the file
+    // is read as it is, and the next save removes the backup.
+    switch (StateOf(profile, *backup)) {
+        case CutRewriteState::Old:
+        case CutRewriteState::New:
+            return;
+        case CutRewriteState::Cut:
+            throw CutRewriteFound(CutRewriteFound::Kind::Pending, backup->Where());
+        case CutRewriteState::Changed:
+            throw CutRewriteFound(CutRewriteFound::Kind::Changed, backup->Where());
+    }
+}
+
+void RecoverCutRewrite(PathView path) {
+    // What may not be opened to be written has nothing this program could have cut short.
+    std::optional<SystemFile> profile;
+    try {
+        profile = OpenExisting(path, Access::ReadWrite);
+    } catch (const SystemError& error) {
+        if (error.Code() == accessDenied) {
+            return;
+        }
+        throw;
+    }
+    if (!profile || !profile->Facts().regular) {
+        return;
+    }
+    // Exclusive from the start: no save runs while the backup is checked and used.
+    profile->Lock(true);
+    const FileIdentity identity = profile->Facts().identity;
+    Path name;
+    OpenFolderOf(path, name).Remove(NewFileName(identity));
+
+    std::optional<Backup> backup = FindBackup(*profile, path, true);
+    if (!backup) {
+        return;
+    }
+    const CutRewriteState state = StateOf(*profile, *backup);
+    if (state == CutRewriteState::Changed) {
+        throw CutRewriteFound(CutRewriteFound::Kind::Changed, backup->Where());
+    }
+    // Cut short, the restore leaves a cut rewrite too, which the next save makes good again.
+    const EndingHeld held;
+    if (state == CutRewriteState::Cut) {
+        backup->Restore(*profile);
+    }
+    backup->Remove(*profile);
+}
+
+}  // namespace file
