@@ -31,19 +31,26 @@ std::string_view BytesOf(const BackupRecord& record) {
 Backup Backup::Make(SystemFolder& folder, SystemFile& profile, const HeldBytes& content) {
     const Path name = BackupName(profile.Facts().identity);
     std::optional<SystemFile> made;
-    if (!folder.KeepsNamesForGood()) {
-        made = folder.CreateExclusive(name, profile);
+    try {
+        if (!folder.KeepsNamesForGood()) {
+            made = folder.CreateExclusive(name, profile);
+        }
+    } catch (const SystemError& error) {
+        throw BackupNotMade(error.Code(), folder.Where());
     }
     Path where = folder.PathOf(name);
     std::optional<SystemFolder> own;
     if (!made) {
-        own = OpenPrivateFolder(true);
-        if (!own) {
-            throw SystemError(accessDenied, folder.Where());
+        try {
+            own = OpenPrivateFolder(true);
+            if (own) {
+                made = own->CreateExclusive(name, profile);
+            }
+        } catch (const SystemError& error) {
+            throw BackupNotMade(error.Code(), error.Concerned());
         }
-        made = own->CreateExclusive(name, profile);
         if (!made) {
-            throw SystemError(accessDenied, own->Where());
+            throw BackupNotMade(accessDenied, own ? own->Where() : folder.Where());
         }
         where = own->PathOf(name);
     }
@@ -59,7 +66,7 @@ Backup Backup::Make(SystemFolder& folder, SystemFile& profile, const HeldBytes& 
         profile.RemoveMark();
         home.Remove(name);
         // What failed is told with the folder that holds the backup.
-        throw SystemError(error.Code(), home.Where());
+        throw BackupNotMade(error.Code(), home.Where());
     }
     return backup;
 }
@@ -113,6 +120,20 @@ std::optional<Backup> Backup::Check(PathView where, const SystemFile& profile) {
     return backup;
 }
 
+void Backup::RemoveLeftover(PathView where) {
+    const std::optional<SystemFile> found = OpenExisting(where, Access::Read);
+    if (!found) {
+        return;
+    }
+    const FileFacts facts = found->Facts();
+    if (facts.regular && facts.links == 1 && facts.ownedByCaller) {
+        Path name;
+        SystemFolder folder = OpenFolderOf(where, name);
+        folder.Remove(name);
+        folder.Sync();
+    }
+}
+
 void Backup::ReadOld(std::uint64_t offset, std::span<char> bytes) const {
     file_.ReadAt(record_.OldOffset() + offset, bytes);
 }
@@ -122,10 +143,9 @@ void Backup::ReadNew(std::uint64_t offset, std::span<char> bytes) const {
 }
 
 void Backup::Restore(SystemFile& profile) const {
-    ForEachPieceOf(file_, record_.OldOffset(), record_.oldSize,
-                   [&profile](std::string_view bytes, std::uint64_t at) {
-                       profile.WriteAt(at, bytes);
-                   });
+    ForEachPieceOf(
+        file_, record_.OldOffset(), record_.oldSize,
+        [&profile](std::string_view bytes, std::uint64_t at) { profile.WriteAt(at, bytes); });
     profile.SetSize(record_.oldSize);
     profile.Sync();
 }

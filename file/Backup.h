@@ -31,6 +31,12 @@ class UnusableBackup : public std::exception {
     Path where_;
 };
 
+// No backup could be made in `Concerned()`, the folder that was to hold it.
+class BackupNotMade : public SystemError {
+  public:
+    using SystemError::SystemError;
+};
+
 class Backup {
   public:
     // Keeps the old bytes of `profile` (open for reading and writing, its lock held) and the new
@@ -41,6 +47,10 @@ class Backup {
     // The backup of `profile` at `where`, once every check has passed; none when nothing is
     // there. Raises UnusableBackup.
     static std::optional<Backup> Check(PathView where, const SystemFile& profile);
+
+    // Removes what a save killed while it made a backup left at `where`: a file of the caller's
+    // with one name; anything else there is somebody else's, and stays.
+    static void RemoveLeftover(PathView where);
 
     const Path& Where() const { return where_; }
     const BackupRecord& Record() const { return record_; }

@@ -55,6 +55,7 @@ std::optional<Backup> FindBackup(const SystemFile& profile, PathView path, bool 
             if (!unmarked) {
                 throw;
             }
+            Backup::RemoveLeftover(where);
         }
     }
     return std::nullopt;
@@ -92,10 +93,10 @@ void CheckNoCutRewrite(const SystemFile& profile, PathView path) {
 }
 
 void RecoverCutRewrite(PathView path) {
-    // What may not be opened to be written has nothing this program could have cut short.
+    // What cannot be read has nothing to recover; the save's own read says why.
     std::optional<SystemFile> profile;
     try {
-        profile = OpenExisting(path, Access::ReadWrite);
+        profile = OpenExisting(path, Access::Read);
     } catch (const SystemError& error) {
         if (error.Code() == accessDenied) {
             return;
@@ -119,12 +120,16 @@ void RecoverCutRewrite(PathView path) {
     if (state == CutRewriteState::Changed) {
         throw CutRewriteFound(CutRewriteFound::Kind::Changed, backup->Where());
     }
+    std::optional<SystemFile> writable = OpenExisting(path, Access::ReadWrite);
+    if (!writable || !(writable->Facts().identity == identity)) {
+        throw SystemError(noSuchFile, Path(path));
+    }
     // Cut short, the restore leaves a cut rewrite too, which the next save makes good again.
     const EndingHeld held;
     if (state == CutRewriteState::Cut) {
-        backup->Restore(*profile);
+        backup->Restore(*writable);
     }
-    backup->Remove(*profile);
+    backup->Remove(*writable);
 }
 
 }  // namespace file

@@ -18,10 +18,15 @@
 
 namespace file {
 
-// A path as the program holds it: UTF-16 code units (on POSIX systems, the bytes of a name pass
-// through them without loss, PosixName.h).
-using Path = std::u16string;
-using PathView = std::u16string_view;
+// A path as the system takes it: UTF-16 code units on Windows, bytes on POSIX systems. The rules
+// above never make one of their own: names come from the functions below.
+#ifdef _WIN32
+using Path = std::wstring;
+using PathView = std::wstring_view;
+#else
+using Path = std::string;
+using PathView = std::string_view;
+#endif
 
 // An error code of the system: errno, or GetLastError's.
 using SystemCode = std::uint32_t;
@@ -43,7 +48,7 @@ class SystemError : public std::exception {
 // The system's codes that the rules above need to tell apart.
 extern const SystemCode noSuchFile;    // ENOENT, ERROR_FILE_NOT_FOUND
 extern const SystemCode accessDenied;  // EACCES, ERROR_ACCESS_DENIED
-extern const SystemCode shortFile;    // a file that ended before the bytes asked for (EIO)
+extern const SystemCode shortFile;     // a file that ended before the bytes asked for (EIO)
 
 struct FileFacts {
     FileIdentity identity;
@@ -51,6 +56,7 @@ struct FileFacts {
     std::uint64_t modified = 0;  // the time of the last change, in the system's own units
     std::uint32_t links = 1;
     bool regular = false;
+    bool ownedByCaller = false;
 };
 
 // What a file's mark (the place of its backup while a rewrite needs it) was found to be.

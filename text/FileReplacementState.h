@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-#include "HeldContent.h"
+#include "file/HeldBytes.h"
 #include "Platform.h"
 
 namespace platform {
@@ -31,7 +31,7 @@ class FileReplacement::State {
     virtual Text FailedFolder() const { return {}; }
 
     bool inPlace = false;
-    HeldContent content;  // in place: everything written, put into the file by Flush
+    file::HeldBytes content;  // in place: everything written, put into the file by Flush
     bool committed = false;
     std::optional<FileStamp> asRead;  // the file as it was read, when the caller read it
 };

@@ -15,7 +15,8 @@
 #include "FileReplacementState.h"
 #include "Platform_posix.h"
 #include "PosixName.h"
-#include "SaveBackup_posix.h"
+#include "file/Backup.h"
+#include "file/InPlaceRewrite.h"
 
 namespace platform {
 namespace {
@@ -72,7 +73,8 @@ bool HasOwnAttributes(int fd) {
     }
     for (ssize_t at = 0; at < length;) {
         const std::string_view name(names.data() + at);
-        if ((name.starts_with("user.") && !IsBackupMark(name)) ||
+        // The mark of this program's backup is no attribute of the user's.
+        if ((name.starts_with("user.") && name != "user.talvor-backup") ||
             name == "system.posix_acl_access") {
             return true;
         }
@@ -124,7 +126,6 @@ class PosixReplacement final : public FileReplacement::State {
     std::string FreshName(unsigned attempt) const;
     void RemoveLeftover(const std::string& leftover) const;
     ErrorCode TakeOwnerAndMode(bool& possible);
-    ErrorCode Overwrite();
     ErrorCode RenameOverTarget();
     ErrorCode TakeBackContent();
 };
@@ -235,7 +236,11 @@ ErrorCode PosixReplacement::CreateNamed() {
 // left at most, then (or for a file that does not exist yet) a name that no file of the folder is
 // likely to have: another user may have made that one first, in a folder that all may write.
 std::string PosixReplacement::FreshName(unsigned attempt) const {
-    return target.Valid() && attempt == 0 ? NewFileName(targetInfo) : CandidateName(attempt);
+    if (target.Valid() && attempt == 0) {
+        return file::NewFileName({static_cast<std::uint64_t>(targetInfo.st_dev),
+                                  static_cast<std::uint64_t>(targetInfo.st_ino), 0});
+    }
+    return CandidateName(attempt);
 }
 
 // The file's own new-file name is taken: by a save of it that was killed, since this one holds
@@ -274,63 +279,29 @@ void PosixReplacement::DropNew() {
 }
 
 ErrorCode PosixReplacement::WriteInPlace() {
-    // Cut short, the file would be neither old nor new: what ends a process and can wait, waits;
-    // for the rest, and for a disk that fails part-way, the old bytes are kept aside first.
-    const InterruptsHeld held;
-    SaveBackup backup;
-    if (const ErrorCode code = backup.Create(folder.Get(), AbsolutePath(folderPath), target.Get(),
-                                             targetInfo, content);
-        code != noError) {
-        failedFolder = backup.FailedFolder();
-        return code;
-    }
-    // The last look at the file before its first byte is overwritten: a change made while the
-    // backup was copied is not lost.
-    if (const ErrorCode code = CheckUnchanged(); code != noError) {
-        backup.Remove(target.Get());
-        return code;
-    }
-    if (const ErrorCode code = Overwrite(); code != noError) {
-        if (backup.Restore(target.Get()) != noError || backup.Remove(target.Get()) != noError) {
-            backupLeft = backup.Path();
-        }
-        return code;
-    }
-    // The new bytes are on the disk: a backup that cannot go now is taken away by the next save,
-    // and no reader puts it back, since the file holds the whole new bytes; the failure is told.
-    if (const ErrorCode code = backup.Remove(target.Get()); code != noError) {
-        return code;
+    // The file layer's handles on the same open file and folder, which keep their lock.
+    file::SystemFolder where(
+        std::make_unique<file::SystemFolder::Handle>(Descriptor(dup(folder.Get()))),
+        AbsolutePath(folderPath));
+    file::SystemFile profile(
+        std::make_unique<file::SystemFile::Handle>(Descriptor(dup(target.Get()))),
+        AbsolutePath(folderPath + "/" + name));
+    try {
+        file::RewriteInPlace(where, profile, content, [this] {
+            if (const ErrorCode code = CheckUnchanged(); code != noError) {
+                throw file::SystemError(code, {});
+            }
+        });
+    } catch (const file::OldBytesKept& kept) {
+        backupLeft = kept.Backup();
+        return kept.Code();
+    } catch (const file::BackupNotMade& notMade) {
+        failedFolder = notMade.Concerned();
+        return notMade.Code();
+    } catch (const file::SystemError& error) {
+        return error.Code();
     }
     return target.Close() == 0 ? noError : LastError();
-}
-
-// The new content over the old, to the disk.
-ErrorCode PosixReplacement::Overwrite() {
-    const auto size = static_cast<off_t>(content.Size());
-    // The room for the whole content first: a full disk then leaves every old byte in place.
-    if (size > 0) {
-        if (const int code = posix_fallocate(target.Get(), 0, size); code != 0) {
-            struct stat now {};
-            if (fstat(target.Get(), &now) == 0 && now.st_size != targetInfo.st_size) {
-                if (ftruncate(target.Get(), targetInfo.st_size) != 0) {
-                    return LastError();
-                }
-            }
-            return static_cast<ErrorCode>(code);
-        }
-    }
-    if (const ErrorCode code = content.ForEachPiece(
-            0, content.Size(),
-            [this](std::string_view bytes, std::uint64_t offset) {
-                return WriteAll(target.Get(), bytes, static_cast<off_t>(offset));
-            });
-        code != noError) {
-        return code;
-    }
-    if (ftruncate(target.Get(), size) != 0) {
-        return LastError();
-    }
-    return Sync(target.Get());
 }
 
 ErrorCode PosixReplacement::RenameOverTarget() {
@@ -422,8 +393,9 @@ ErrorCode PosixReplacement::Open(TextView path) {
         }
         // A cut rewrite's bytes are no file to save over: its old bytes go back first, by the
         // recovery that begins every save.
-        if (const ErrorCode code = FindCutRewrite(target.Get(), real, backupLeft);
-            code != noError) {
+        Text backup;
+        if (const ErrorCode code = CheckNoCutRewrite(target.Get(), real, backup); code != noError) {
+            backupLeft = NameToBytes(backup);
             return code;
         }
         // What the file is now that no other save can change it.
@@ -502,7 +474,7 @@ std::unique_ptr<FileReplacement::State> NewReplacementState() {
 void RemoveNewFileOnInterrupt() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
-    action.sa_mask = EndingSignals();
+    action.sa_mask = file::EndingSignals();
     for (int signal = 1; signal < NSIG; ++signal) {
         // A signal that the process was started to ignore ends nothing: it stays ignored.
         struct sigaction current {};

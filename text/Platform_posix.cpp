@@ -15,7 +15,8 @@
 #include "Codec.h"
 #include "Platform_posix.h"
 #include "PosixName.h"
-#include "SaveBackup_posix.h"
+#include "file/Backup.h"
+#include "file/Recovery.h"
 
 namespace platform {
 namespace {
@@ -33,6 +34,25 @@ std::string CurrentFolder() {
         buffer.resize(buffer.size() * 2);
     }
     return buffer.data();
+}
+
+// Runs `step` of the file layer, telling what it raised as a code, with `backup` the backup
+// that the failure concerns.
+template <class Step>
+ErrorCode CutRewriteCode(Text& backup, Step step) {
+    try {
+        step();
+        return noError;
+    } catch (const file::CutRewriteFound& found) {
+        backup = NameFromBytes(found.Backup());
+        return found.What() == file::CutRewriteFound::Kind::Pending ? cutRewritePending
+                                                                    : changedAfterCutRewrite;
+    } catch (const file::UnusableBackup& unusable) {
+        backup = NameFromBytes(unusable.Where());
+        return backupUnusable;
+    } catch (const file::SystemError& error) {
+        return error.Code();
+    }
 }
 
 }  // namespace
@@ -75,32 +95,6 @@ FileStamp StampOf(const struct stat& info) {
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
             static_cast<std::uint64_t>(info.st_size),
             seconds * 1000000000u + static_cast<std::uint64_t>(info.st_mtim.tv_nsec)};
-}
-
-// Every ending signal but for those that report a fault of the process's own: requests (the
-// terminal closing, Ctrl-C, quit, terminate), timers, the users' signals, a broken pipe, the
-// processor-time limit, and the real-time signals. SIGKILL cannot be caught; the file-size limit's
-// SIGXFSZ is ignored, so that a write past it fails as any other.
-sigset_t EndingSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGVTALRM, SIGPROF, SIGUSR1,
-                             SIGUSR2, SIGPIPE, SIGXCPU, SIGIO, SIGPWR}) {
-        sigaddset(&signals, signal);
-    }
-    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
-        sigaddset(&signals, signal);
-    }
-    return signals;
-}
-
-InterruptsHeld::InterruptsHeld() {
-    const sigset_t held = EndingSignals();
-    sigprocmask(SIG_BLOCK, &held, &previous_);
-}
-
-InterruptsHeld::~InterruptsHeld() {
-    sigprocmask(SIG_SETMASK, &previous_, nullptr);
 }
 
 ErrorCode WriteAll(int fd, std::string_view bytes, off_t offset) {
@@ -239,13 +233,11 @@ ErrorCode InputFile::Open(TextView path) {
             // The bytes of a rewrite cut short are not read as the file's: the next save puts
             // the old ones back first.
             std::string real = native;
-            std::string backup;
-            ErrorCode code = ResolveLinks(real);
-            if (code == noError) {
-                code = FindCutRewrite(fd.Get(), real, backup);
+            if (const ErrorCode code = ResolveLinks(real); code != noError) {
+                return code;
             }
-            if (code != noError) {
-                backup_ = NameFromBytes(backup);
+            if (const ErrorCode code = CheckNoCutRewrite(fd.Get(), real, backup_);
+                code != noError) {
                 return code;
             }
             handle_ = std::make_unique<Handle>(Handle{std::move(fd)});
@@ -256,10 +248,19 @@ ErrorCode InputFile::Open(TextView path) {
 }
 
 ErrorCode RecoverCutRewrite(TextView path, Text& backup) {
-    std::string found;
-    const ErrorCode code = RecoverCutRewrite(NativePath(path), found);
-    backup = NameFromBytes(found);
-    return code;
+    std::string real = NativePath(path);
+    if (const ErrorCode code = ResolveLinks(real); code != noError) {
+        return code;
+    }
+    return CutRewriteCode(backup, [&real] { file::RecoverCutRewrite(real); });
+}
+
+ErrorCode CheckNoCutRewrite(int fd, const std::string& path, Text& backup) {
+    return CutRewriteCode(backup, [fd, &path] {
+        const file::SystemFile profile(
+            std::make_unique<file::SystemFile::Handle>(Descriptor(dup(fd))), path);
+        file::CheckNoCutRewrite(profile, path);
+    });
 }
 
 ErrorCode InputFile::Stamp(FileStamp& stamp) const {

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "Platform.h"
+#include "file/System_posix.h"
 
 namespace platform {
 
@@ -18,38 +19,7 @@ inline ErrorCode LastError() {
     return static_cast<ErrorCode>(errno);
 }
 
-// A file descriptor, closed when its owner goes.
-class Descriptor {
-  public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() { Close(); }
-    Descriptor(Descriptor&& other) noexcept : fd_(other.Release()) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        if (this != &other) {
-            Close();
-            fd_ = other.Release();
-        }
-        return *this;
-    }
-
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    // Closing reports the error that a delayed write may only show then.
-    int Close() {
-        const int result = fd_ >= 0 ? close(fd_) : 0;
-        fd_ = -1;
-        return result;
-    }
-
-  private:
-    int fd_ = -1;
-};
+using file::Descriptor;
 
 FileStamp StampOf(const struct stat& info);
 
@@ -77,21 +47,13 @@ std::string AbsolutePath(const std::string& path);
 // nothing; the folders on the way need not be resolved, since the file's name stays in them.
 ErrorCode ResolveLinks(std::string& path);
 
-// The signals that end the process by default and may be caught.
-sigset_t EndingSignals();
+// Holds back what would end the process for as long as it lives.
+using InterruptsHeld = file::EndingHeld;
 
-// Holds the ending signals back for as long as it lives, so that a step that must not be cut
-// short runs to its end first.
-class InterruptsHeld {
-  public:
-    InterruptsHeld();
-    ~InterruptsHeld();
-    InterruptsHeld(const InterruptsHeld&) = delete;
-    InterruptsHeld& operator=(const InterruptsHeld&) = delete;
-
-  private:
-    sigset_t previous_;
-};
+// Raises nothing: the codes of a cut rewrite of the open file `fd` (the real file at `path`)
+// that stands in the way of reading it (cutRewritePending, changedAfterCutRewrite,
+// backupUnusable), with `backup` the backup concerned; noError when none does.
+ErrorCode CheckNoCutRewrite(int fd, const std::string& path, Text& backup);
 
 // Takes the lock of the open file `fd`, shared (LOCK_SH) or exclusive (LOCK_EX), waiting up to
 // half a minute for the holder to let it go; EWOULDBLOCK when it does not.
