@@ -36,9 +36,12 @@ OLD = (
     + b"</lx>\n"
 )
 NEW = b""  # OLD saved by the tool without faults, found once
+# The call of an in-place save that first writes the profile's bytes, found once: killed there, a
+# save leaves a cut rewrite, which the next save makes good (the "recovery" route).
+FIRST_PROFILE_WRITE = 0
 
 ACTIONS = ("kill", "eio", "enospc")
-ROUTES = ("new file", "in place")
+ROUTES = ("new file", "in place", "recovery")
 # Calls that change a file's bytes or size.
 WRITES = {
     "write", "pwrite", "pwrite64", "ftruncate", "ftruncate64", "fallocate", "fallocate64",
@@ -104,11 +107,18 @@ class Case:
         with open(self.profile, "wb") as f:
             f.write(OLD)
         self.names = {"p.xml"}
-        if route == "in place":
+        if route != "new file":
             # A second name makes the tool write the profile where it is.
             os.link(self.profile, os.path.join(self.folder, "other.xml"))
             self.names.add("other.xml")
         self.private_before = listing(PRIVATE_FOLDER)
+        if route == "recovery":
+            # The profile as a save killed at its first byte leaves it: room for the new bytes
+            # taken, zeros past the old end, its backup and mark waiting.
+            self.run(fault=(FIRST_PROFILE_WRITE, "kill"))
+            check = self.run("--check")
+            if check.returncode != 4:
+                raise AssertionError(f"no cut rewrite to recover: --check exits {check.returncode}")
 
     def close(self):
         self._holder.cleanup()
@@ -209,7 +219,7 @@ class CrashPointsTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        global NEW
+        global NEW, FIRST_PROFILE_WRITE
         with tempfile.TemporaryDirectory() as folder:
             reference = os.path.join(folder, "reference.xml")
             with open(reference, "wb") as f:
@@ -220,6 +230,9 @@ class CrashPointsTest(unittest.TestCase):
             subprocess.run([TOOL, reference], env=env, check=True, capture_output=True)
             NEW = read(reference)
         assert NEW != OLD
+        calls, _, _, target = record_clean_save("in place")
+        FIRST_PROFILE_WRITE = next(c.number for c in calls
+                                   if c.function.startswith("pwrite") and c.inode == target)
 
     @classmethod
     def tearDownClass(cls):
@@ -330,6 +343,12 @@ class CrashPointsTest(unittest.TestCase):
 
     def test_in_place_route_every_crash_point(self):
         self.every_crash_point("in place")
+
+    def test_recovery_every_crash_point(self):
+        # The save that finds a cut rewrite puts the old bytes back first: stopped anywhere in
+        # that, or later, the profile is still old, new, or a cut rewrite that the next save
+        # makes good again.
+        self.every_crash_point("recovery")
 
     def test_durable_steps_in_order(self):
         # Through a new file: its bytes are on the disk before it takes the profile's name, and
