@@ -34,19 +34,29 @@ Places BackupPlaces(const SystemFile& profile, PathView path) {
     return places;
 }
 
-// The file's backup that its bytes depend on, if any. Leftovers that check out are returned too
-// when `leftovers` is set, for a save to remove; others are left alone (another user's file at the
-// name is no backup of ours).
-std::optional<Backup> FindBackup(const SystemFile& profile, PathView path, bool leftovers) {
+// What a look at the places of the file's backup found.
+struct Found {
+    std::optional<Backup> backup;  // the file's backup, checked
+    bool leftover = false;         // a file at the backup's name that is no backup of the file's
+};
+
+// The file's backup that its bytes depend on, if any. With `leftovers`, a backup that checks out
+// is found also where the file has no mark (a save killed before it marked the file or after it
+// took the mark off left it, for a save to remove), and `removeLeftovers` (only under the file's
+// lock, since a save may be making its backup) removes what a killed save left of one that was
+// not yet whole; another user's file at the name is left alone.
+Found FindBackup(const SystemFile& profile, PathView path, bool leftovers, bool removeLeftovers) {
+    Found found;
     const Places places = BackupPlaces(profile, path);
     const bool unmarked = places.mark == MarkState::Unmarked;
     if (unmarked && !leftovers) {
-        return std::nullopt;
+        return found;
     }
     for (const Path& where : places.paths) {
         try {
-            if (std::optional<Backup> backup = Backup::Check(where, profile)) {
-                return backup;
+            found.backup = Backup::Check(where, profile);
+            if (found.backup) {
+                return found;
             }
             if (places.mark == MarkState::Marked) {
                 throw UnusableBackup(where);
@@ -55,10 +65,13 @@ std::optional<Backup> FindBackup(const SystemFile& profile, PathView path, bool 
             if (!unmarked) {
                 throw;
             }
-            Backup::RemoveLeftover(where);
+            found.leftover = true;
+            if (removeLeftovers) {
+                Backup::RemoveLeftover(where);
+            }
         }
     }
-    return std::nullopt;
+    return found;
 }
 
 CutRewriteState StateOf(const SystemFile& profile, const Backup& backup) {
@@ -75,7 +88,7 @@ CutRewriteState StateOf(const SystemFile& profile, const Backup& backup) {
 }  // namespace
 
 void CheckNoCutRewrite(const SystemFile& profile, PathView path) {
-    const std::optional<Backup> backup = FindBackup(profile, path, false);
+    const std::optional<Backup> backup = FindBackup(profile, path, false, false).backup;
     if (!backup) {
         return;
     }
@@ -106,13 +119,16 @@ void RecoverCutRewrite(PathView path) {
     if (!profile || !profile->Facts().regular) {
         return;
     }
-    // Exclusive from the start: no save runs while the backup is checked and used.
+    // Most saves find nothing, and take no lock for it. What a look finds is looked for again
+    // under the lock, exclusive from the start: no save runs while the backup is checked and
+    // used.
+    const Found seen = FindBackup(*profile, path, true, false);
+    if (!seen.backup && !seen.leftover) {
+        return;
+    }
     profile->Lock(true);
     const FileIdentity identity = profile->Facts().identity;
-    Path name;
-    OpenFolderOf(path, name).Remove(NewFileName(identity));
-
-    std::optional<Backup> backup = FindBackup(*profile, path, true);
+    std::optional<Backup> backup = FindBackup(*profile, path, true, true).backup;
     if (!backup) {
         return;
     }

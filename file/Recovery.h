@@ -33,8 +33,8 @@ void CheckNoCutRewrite(const SystemFile& profile, PathView path);
 
 // Makes good a cut rewrite of the file at `path` (the real file's, links resolved): the first
 // step of a save. Takes the file's lock, exclusive, and holds what would end the process while it
-// writes; cut short itself, it is simply made again by the next save. Also removes the new file
-// that a killed save left beside the file. Raises CutRewriteFound (Changed), UnusableBackup or
+// writes; cut short itself, it is simply made again by the next save. Also removes what a save
+// killed while it made a backup left of it. Raises CutRewriteFound (Changed), UnusableBackup or
 // SystemError; a missing file has nothing to recover.
 void RecoverCutRewrite(PathView path);
 
