@@ -219,6 +219,27 @@ ErrorCode BackupPlaces(int fd, const std::string& path, std::vector<std::string>
     return why == ENOTSUP ? noError : ENODATA;
 }
 
+// Whether the file has a mark, or a file stands at a place of its backup (`anything`): a look
+// that writes nothing and takes no lock.
+ErrorCode AnythingToRecover(int fd, const std::string& path, bool& anything) {
+    std::vector<std::string> places;
+    bool marked = false;
+    if (const ErrorCode code = BackupPlaces(fd, path, places, marked);
+        code != noError && code != ENODATA) {
+        return code;
+    }
+    anything = marked;
+    for (const std::string& place : places) {
+        struct stat info {};
+        if (lstat(place.c_str(), &info) == 0) {
+            anything = true;
+        } else if (errno != ENOENT) {
+            return LastError();
+        }
+    }
+    return noError;
+}
+
 ErrorCode RemoveBackupFile(const std::string& path) {
     if (unlink(path.c_str()) != 0 && errno != ENOENT) {
         return LastError();
@@ -483,7 +504,14 @@ ErrorCode RecoverCutRewrite(const std::string& path, std::string& backup) {
     if (!S_ISREG(info.st_mode)) {
         return noError;
     }
-    // Exclusive from the start: no save runs while the backup is checked and used.
+    // Most saves find nothing to recover, and take no lock for it; what a look finds is looked
+    // for again under the lock, exclusive from the start: no save runs while the backup is
+    // checked and used.
+    bool anything = false;
+    if (const ErrorCode code = AnythingToRecover(fd.Get(), real, anything);
+        code != noError || !anything) {
+        return code;
+    }
     if (const ErrorCode code = LockFile(fd.Get(), LOCK_EX); code != noError) {
         return code;
     }
