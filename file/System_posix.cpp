@@ -27,16 +27,6 @@ namespace {
 // The mark: an attribute in the user's namespace, which the file's users may read.
 constexpr const char* markName = "user.talvor-backup";
 
-// Makes a system call again for as long as a signal interrupts it.
-template <class Call>
-auto Retried(Call call) {
-    auto result = call();
-    while (result < 0 && errno == EINTR) {
-        result = call();
-    }
-    return result;
-}
-
 [[noreturn]] void Fail(const Path& concerned) {
     throw SystemError(static_cast<SystemCode>(errno), concerned);
 }
@@ -59,6 +49,18 @@ Path Joined(const Path& folder, PathView name) {
     return (folder == "/" ? folder : folder + "/") + Path(name);
 }
 
+// A folder of the user's that nobody else may enter, opened; with `create`, made if missing.
+// Made first by somebody else, it is theirs: never used.
+std::optional<SystemFolder> OwnFolder(const Path& path, bool create);
+
+}  // namespace
+
+struct EndingHeld::Saved {
+    sigset_t previous;
+};
+
+namespace {
+
 std::string CurrentFolder() {
     std::vector<char> buffer(256);
     while (getcwd(buffer.data(), buffer.size()) == nullptr) {
@@ -70,22 +72,37 @@ std::string CurrentFolder() {
     return buffer.data();
 }
 
-Path Absolute(const Path& path) {
+}  // namespace
+
+Path AbsolutePath(const Path& path) {
     if (path.starts_with('/')) {
         return path;
     }
     return path == "." ? CurrentFolder() : Joined(CurrentFolder(), path);
 }
 
-// A folder of the user's that nobody else may enter, opened; with `create`, made if missing.
-// Made first by somebody else, it is theirs: never used.
-std::optional<SystemFolder> OwnFolder(const Path& path, bool create);
+SystemCode LockDescriptor(int fd, bool exclusive) {
+    // Long enough for any save of this program to end; a holder that keeps it longer is stuck.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const int operation = (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+    while (flock(fd, operation) != 0) {
+        // Some file systems have no locks: nothing to wait for there.
+        if (errno == ENOLCK || errno == EOPNOTSUPP) {
+            return 0;
+        }
+        if ((errno != EWOULDBLOCK && errno != EINTR) ||
+            std::chrono::steady_clock::now() > deadline) {
+            return static_cast<SystemCode>(errno);
+        }
+        usleep(10000);
+    }
+    return 0;
+}
 
-}  // namespace
-
-struct EndingHeld::Saved {
-    sigset_t previous;
-};
+bool AppendOnlyFolder(int fd) {
+    int flags = 0;
+    return ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
+}
 
 SystemFile::SystemFile() = default;
 SystemFile::SystemFile(std::unique_ptr<Handle> handle, Path where)
@@ -118,7 +135,7 @@ FileFacts SystemFile::Facts() const {
 
 void SystemFile::ReadAt(std::uint64_t offset, std::span<char> bytes) const {
     for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t got = Retried([&] {
+        const ssize_t got = RetriedOnInterrupt([&] {
             return pread(handle_->fd.Get(), bytes.data() + done, bytes.size() - done,
                          static_cast<off_t>(offset + done));
         });
@@ -134,7 +151,7 @@ void SystemFile::ReadAt(std::uint64_t offset, std::span<char> bytes) const {
 
 void SystemFile::WriteAt(std::uint64_t offset, std::string_view bytes) {
     for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t put = Retried([&] {
+        const ssize_t put = RetriedOnInterrupt([&] {
             return pwrite(handle_->fd.Get(), bytes.data() + done, bytes.size() - done,
                           static_cast<off_t>(offset + done));
         });
@@ -150,7 +167,8 @@ void SystemFile::WriteAt(std::uint64_t offset, std::string_view bytes) {
 }
 
 void SystemFile::SetSize(std::uint64_t size) {
-    if (Retried([&] { return ftruncate(handle_->fd.Get(), static_cast<off_t>(size)); }) != 0) {
+    if (RetriedOnInterrupt(
+            [&] { return ftruncate(handle_->fd.Get(), static_cast<off_t>(size)); }) != 0) {
         Fail(where_);
     }
 }
@@ -173,19 +191,8 @@ void SystemFile::Sync() {
 }
 
 void SystemFile::Lock(bool exclusive) {
-    // Long enough for any save of this program to end; a holder that keeps it longer is stuck.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    const int operation = (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
-    while (flock(handle_->fd.Get(), operation) != 0) {
-        // Some file systems have no locks: nothing to wait for there.
-        if (errno == ENOLCK || errno == EOPNOTSUPP) {
-            return;
-        }
-        if ((errno != EWOULDBLOCK && errno != EINTR) ||
-            std::chrono::steady_clock::now() > deadline) {
-            Fail(where_);
-        }
-        usleep(10000);
+    if (const SystemCode code = LockDescriptor(handle_->fd.Get(), exclusive); code != 0) {
+        throw SystemError(code, where_);
     }
 }
 
@@ -237,8 +244,7 @@ Path SystemFolder::PathOf(PathView name) const {
 }
 
 bool SystemFolder::KeepsNamesForGood() const {
-    int flags = 0;
-    return ioctl(handle_->fd.Get(), FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
+    return AppendOnlyFolder(handle_->fd.Get());
 }
 
 std::optional<SystemFile> SystemFolder::CreateExclusive(PathView name, const SystemFile& profile) {
@@ -292,7 +298,7 @@ std::optional<SystemFile> OpenExisting(PathView path, Access access) {
         }
         Fail(owned);
     }
-    return SystemFile(std::make_unique<SystemFile::Handle>(std::move(fd)), Absolute(owned));
+    return SystemFile(std::make_unique<SystemFile::Handle>(std::move(fd)), AbsolutePath(owned));
 }
 
 SystemFolder OpenFolderOf(PathView path, Path& name) {
@@ -309,7 +315,8 @@ SystemFolder OpenFolderOf(PathView path, Path& name) {
     if (!fd.Valid()) {
         Fail(folder);
     }
-    return SystemFolder(std::make_unique<SystemFolder::Handle>(std::move(fd)), Absolute(folder));
+    return SystemFolder(std::make_unique<SystemFolder::Handle>(std::move(fd)),
+                        AbsolutePath(folder));
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // What the POSIX code above the file layer may reach of it: the descriptors behind its files and
 // folders, and the signals that end a process.
 
+#include <cerrno>
 #include <csignal>
 #include <utility>
 
@@ -48,6 +49,26 @@ struct SystemFile::Handle {
 struct SystemFolder::Handle {
     Descriptor fd;
 };
+
+// Makes a system call again for as long as a signal interrupts it.
+template <class Call>
+auto RetriedOnInterrupt(Call call) {
+    auto result = call();
+    while (result < 0 && errno == EINTR) {
+        result = call();
+    }
+    return result;
+}
+
+// Takes the lock of the open file `fd`, exclusive or shared, waiting up to half a minute for the
+// holder to let it go: 0, or the error (EWOULDBLOCK when it did not).
+SystemCode LockDescriptor(int fd, bool exclusive);
+
+// The folder `fd` only takes new names, and never lets one go (`chattr +a`).
+bool AppendOnlyFolder(int fd);
+
+// The path joined to the current folder where it is relative.
+Path AbsolutePath(const Path& path);
 
 // Every signal that ends the process and can be caught, but for those that report a fault of
 // its own: requests (the terminal closing, Ctrl-C, quit, terminate), timers, the users' signals,

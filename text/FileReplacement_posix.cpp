@@ -83,12 +83,6 @@ bool HasOwnAttributes(int fd) {
     return false;
 }
 
-// Whether the folder only takes new entries (`chattr +a`): a name given there stays for good.
-bool AppendOnly(int folder) {
-    int flags = 0;
-    return ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
-}
-
 // The system refuses to put a file in place of this one by renaming (a file mounted over itself,
 // as a container's volume, or a folder that the system protects), although it may be written.
 bool RenameRefused(ErrorCode code) {
@@ -355,16 +349,9 @@ ErrorCode PosixReplacement::TakeBackContent() {
         return LastError();
     }
     std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t got =
-            pread(fresh.Get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return got < 0 ? LastError() : EIO;
-        }
-        done += static_cast<std::size_t>(got);
+    if (const ErrorCode code = ReadExactly(fresh.Get(), bytes.data(), bytes.size(), 0);
+        code != noError) {
+        return code;
     }
     content.Append(std::move(bytes));
     DropNew();
@@ -406,8 +393,8 @@ ErrorCode PosixReplacement::Open(TextView path) {
     // Replacing one name of several would part it from the others; a new file would not have the
     // profile's own access list or attributes; in an append-only folder the new file's name could
     // never be removed.
-    if (exists &&
-        (targetInfo.st_nlink > 1 || HasOwnAttributes(target.Get()) || AppendOnly(folder.Get()))) {
+    if (exists && (targetInfo.st_nlink > 1 || HasOwnAttributes(target.Get()) ||
+                   file::AppendOnlyFolder(folder.Get()))) {
         inPlace = true;
         return noError;
     }
@@ -434,10 +421,7 @@ ErrorCode PosixReplacement::Open(TextView path) {
 }
 
 ErrorCode PosixReplacement::WriteNew(const char* data, std::size_t size, std::size_t& written) {
-    ssize_t result;
-    do {
-        result = write(fresh.Get(), data, size);
-    } while (result < 0 && errno == EINTR);
+    const ssize_t result = RetriedOnInterrupt([&] { return write(fresh.Get(), data, size); });
     written = result > 0 ? static_cast<std::size_t>(result) : 0;
     return result < 0 ? LastError() : noError;
 }

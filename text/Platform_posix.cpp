@@ -97,20 +97,6 @@ FileStamp StampOf(const struct stat& info) {
             seconds * 1000000000u + static_cast<std::uint64_t>(info.st_mtim.tv_nsec)};
 }
 
-ErrorCode WriteAll(int fd, std::string_view bytes, off_t offset) {
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t result = RetriedOnInterrupt([&] {
-            return pwrite(fd, bytes.data() + done, bytes.size() - done,
-                          offset + static_cast<off_t>(done));
-        });
-        if (result <= 0) {
-            return result < 0 ? LastError() : EIO;
-        }
-        done += static_cast<std::size_t>(result);
-    }
-    return noError;
-}
-
 ErrorCode ReadExactly(int fd, char* data, std::size_t size, off_t offset) {
     for (std::size_t done = 0; done < size;) {
         const ssize_t result = RetriedOnInterrupt(
@@ -125,13 +111,6 @@ ErrorCode ReadExactly(int fd, char* data, std::size_t size, off_t offset) {
 
 ErrorCode Sync(int fd) {
     return fsync(fd) != 0 && errno != EINVAL ? LastError() : noError;
-}
-
-std::string AbsolutePath(const std::string& path) {
-    if (path.starts_with('/')) {
-        return path;
-    }
-    return path == "." ? CurrentFolder() : CurrentFolder() + "/" + path;
 }
 
 ErrorCode ResolveLinks(std::string& path) {
@@ -163,22 +142,7 @@ ErrorCode ResolveLinks(std::string& path) {
 }
 
 ErrorCode LockFile(int fd, int operation) {
-    // Long enough for any save of this program to end; a holder that keeps it longer is stuck.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (flock(fd, operation | LOCK_NB) != 0) {
-        if (errno == EINTR) {
-            continue;
-        }
-        // Some file systems have no locks: nothing to wait for there.
-        if (errno == ENOLCK || errno == EOPNOTSUPP) {
-            return noError;
-        }
-        if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() > deadline) {
-            return LastError();
-        }
-        usleep(10000);
-    }
-    return noError;
+    return file::LockDescriptor(fd, operation == LOCK_EX);
 }
 
 Text SystemErrorText(ErrorCode code) {
@@ -282,10 +246,8 @@ ErrorCode InputFile::Size(std::uint64_t& size) const {
 }
 
 ErrorCode InputFile::Read(char* buffer, std::size_t capacity, std::size_t& got) {
-    ssize_t result;
-    do {
-        result = read(handle_->fd.Get(), buffer, capacity);
-    } while (result < 0 && errno == EINTR);
+    const ssize_t result =
+        RetriedOnInterrupt([&] { return read(handle_->fd.Get(), buffer, capacity); });
     got = result > 0 ? static_cast<std::size_t>(result) : 0;
     return result < 0 ? LastError() : noError;
 }

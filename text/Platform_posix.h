@@ -23,25 +23,13 @@ using file::Descriptor;
 
 FileStamp StampOf(const struct stat& info);
 
-// Makes a system call again for as long as a signal interrupts it.
-template <class Call>
-auto RetriedOnInterrupt(Call call) {
-    auto result = call();
-    while (result < 0 && errno == EINTR) {
-        result = call();
-    }
-    return result;
-}
+using file::AbsolutePath;
+using file::RetriedOnInterrupt;
 
-// Writes all of `bytes` at `offset`; a write that makes no progress is an error.
-ErrorCode WriteAll(int fd, std::string_view bytes, off_t offset);
 // Reads exactly `size` bytes at `offset`; a file that ends before is an error.
 ErrorCode ReadExactly(int fd, char* data, std::size_t size, off_t offset);
 // Forces the file's bytes to the disk; special files that keep nothing refuse, and need not.
 ErrorCode Sync(int fd);
-
-// The path joined to the current folder where it is relative.
-std::string AbsolutePath(const std::string& path);
 
 // Follows symbolic links at the end of `path` until it names something that is not a link, or
 // nothing; the folders on the way need not be resolved, since the file's name stays in them.
