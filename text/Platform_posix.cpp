@@ -25,17 +25,6 @@ std::string NativePath(TextView path) {
     return NameToBytes(path);
 }
 
-std::string CurrentFolder() {
-    std::vector<char> buffer(256);
-    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE) {
-            return "/";
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-    return buffer.data();
-}
-
 // Runs `step` of the file layer, telling what it raised as a code, with `backup` the backup
 // that the failure concerns.
 template <class Step>
@@ -59,8 +48,7 @@ ErrorCode CutRewriteCode(Text& backup, Step step) {
 
 Text FullPath(TextView path) {
     const std::string native = NativePath(path);
-    std::string joined =
-        !native.empty() && native.front() == '/' ? native : CurrentFolder() + "/" + native;
+    std::string joined = file::AbsolutePath(native);
     // Fold "." and ".." without resolving links, as Windows completes a path.
     std::vector<std::string> parts;
     std::size_t start = 0;
