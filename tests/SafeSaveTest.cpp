@@ -139,6 +139,22 @@ TEST(SafeSave, ChangeByAnotherProgramAfterTheLoadIsKept) {
     }
 }
 
+// The file loaded is the file saved however each path spells it.
+TEST(SafeSave, ChangeIsKeptWhateverThePathsSpelling) {
+    TempFolder folder;
+    const fs::path target = folder / "p.xml";
+    WriteBytes(target, profile);
+    const fs::path spelledAgain = folder / "." / "sub" / ".." / "p.xml";
+    fs::create_directory(folder / "sub");
+    LineList list;
+    list.LoadFile(AsText(spelledAgain));
+    RewriteProfile(list);
+    const std::string theirs = profile + "<their-line/>\r\n";
+    WriteBytes(target, theirs);
+    EXPECT_THROW(list.SaveFile(AsText(target)), FileCreateError);
+    EXPECT_EQ(ReadBytes(target), theirs);
+}
+
 TEST(SafeSave, SymbolicLinkStaysAndItsTargetIsRewritten) {
     TempFolder folder;
     fs::create_directory(folder / "sub");

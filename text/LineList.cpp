@@ -340,7 +340,7 @@ void LineList::LoadBytes(std::string_view bytes) {
 void LineList::LoadFile(TextView path) {
     platform::FileStamp stamp;
     Load(ReadFileBytes(path, stamp));
-    loadedPath_ = path;
+    loadedPath_ = platform::FullPath(path);
     loadedStamp_ = stamp;
 }
 
@@ -436,7 +436,8 @@ bool LineList::SavesAsLoaded() const {
 
 void LineList::SaveFile(TextView path) const {
     platform::FileReplacement file;
-    const bool loadedFromIt = !loadedPath_.empty() && TextView(loadedPath_) == path;
+    // The same file however its path is spelt: "./p.xml" and "p.xml" name one.
+    const bool loadedFromIt = !loadedPath_.empty() && loadedPath_ == platform::FullPath(path);
     platform::ErrorCode code = file.Open(path, loadedFromIt ? &loadedStamp_ : nullptr);
     if (code != platform::noError) {
         throw FileCreateError(platform::FullPath(path),

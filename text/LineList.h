@@ -74,7 +74,7 @@ class LineList {
     void Encode(const std::function<void(std::string_view)>& sink) const;
 
     ByteBuffer buffer_;  // the loaded file, byte-order mark included
-    Text loadedPath_;    // the path it was loaded from, as given; empty when loaded from bytes
+    Text loadedPath_;    // the full path it was loaded from; empty when loaded from bytes
     platform::FileStamp loadedStamp_;
     std::size_t markSize_ = 0;
     std::size_t textSize_ = 0;  // without an odd last byte after a UTF-16 mark
