@@ -94,7 +94,13 @@ void Backup::Fill(SystemFile& profile, const HeldBytes& content) {
 }
 
 std::optional<Backup> Backup::Check(PathView where, const SystemFile& profile) {
-    std::optional<SystemFile> found = OpenExisting(where, Access::Read);
+    std::optional<SystemFile> found;
+    try {
+        found = OpenExisting(where, Access::Read);
+    } catch (const SystemError&) {
+        // A link there, or a file that may not be read: no backup that may be used.
+        throw UnusableBackup(Path(where));
+    }
     if (!found) {
         return std::nullopt;
     }
@@ -121,7 +127,12 @@ std::optional<Backup> Backup::Check(PathView where, const SystemFile& profile) {
 }
 
 void Backup::RemoveLeftover(PathView where) {
-    const std::optional<SystemFile> found = OpenExisting(where, Access::Read);
+    std::optional<SystemFile> found;
+    try {
+        found = OpenExisting(where, Access::Read);
+    } catch (const SystemError&) {
+        return;  // a link, or a file that may not be read: not the caller's to remove
+    }
     if (!found) {
         return;
     }
