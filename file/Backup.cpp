@@ -97,9 +97,12 @@ std::optional<Backup> Backup::Check(PathView where, const SystemFile& profile) {
     std::optional<SystemFile> found;
     try {
         found = OpenExisting(where, Access::Read);
-    } catch (const SystemError&) {
+    } catch (const SystemError& error) {
         // A link there, or a file that may not be read: no backup that may be used.
-        throw UnusableBackup(Path(where));
+        if (error.Code() == linkInTheWay || error.Code() == accessDenied) {
+            throw UnusableBackup(Path(where));
+        }
+        throw;
     }
     if (!found) {
         return std::nullopt;
@@ -130,8 +133,12 @@ void Backup::RemoveLeftover(PathView where) {
     std::optional<SystemFile> found;
     try {
         found = OpenExisting(where, Access::Read);
-    } catch (const SystemError&) {
-        return;  // a link, or a file that may not be read: not the caller's to remove
+    } catch (const SystemError& error) {
+        // A link, or a file that may not be read: not the caller's to remove.
+        if (error.Code() == linkInTheWay || error.Code() == accessDenied) {
+            return;
+        }
+        throw;
     }
     if (!found) {
         return;

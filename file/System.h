@@ -48,6 +48,7 @@ class SystemError : public std::exception {
 // The system's codes that the rules above need to tell apart.
 extern const SystemCode noSuchFile;    // ENOENT, ERROR_FILE_NOT_FOUND
 extern const SystemCode accessDenied;  // EACCES, ERROR_ACCESS_DENIED
+extern const SystemCode linkInTheWay;  // a link where a file was to be opened without following one
 extern const SystemCode shortFile;     // a file that ended before the bytes asked for (EIO)
 
 struct FileFacts {

@@ -20,6 +20,7 @@ namespace file {
 
 const SystemCode noSuchFile = ENOENT;
 const SystemCode accessDenied = EACCES;
+const SystemCode linkInTheWay = ELOOP;
 const SystemCode shortFile = EIO;
 
 namespace {
