@@ -93,24 +93,22 @@ void CheckNoCutRewrite(const SystemFile& profile, PathView path) {
 }
 
 void RecoverCutRewrite(PathView path) {
-    // What cannot be read has nothing to recover; the save's own read says why.
+    // Opened for writing from the start: on Windows the file's sharing mode is its lock, given as
+    // it is opened, and a reader's would refuse the writer. What cannot be opened so, this save
+    // cannot write either: nothing is recovered, and the save's own open says why.
     std::optional<SystemFile> profile;
     try {
-        profile = OpenExisting(path, Access::Read);
-    } catch (const SystemError& error) {
-        if (error.Code() == accessDenied) {
-            return;
-        }
-        throw;
+        profile = OpenExisting(path, Access::ReadWrite);
+    } catch (const SystemError&) {
+        return;
     }
     if (!profile || !profile->Facts().regular) {
         return;
     }
     // Exclusive from the start: no save runs while the backup is checked and used.
     profile->Lock(true);
-    const FileIdentity identity = profile->Facts().identity;
     Path name;
-    OpenFolderOf(path, name).Remove(NewFileName(identity));
+    OpenFolderOf(path, name).Remove(NewFileName(profile->Facts().identity));
 
     std::optional<Backup> backup = FindBackup(*profile, path, true);
     if (!backup) {
@@ -120,16 +118,12 @@ void RecoverCutRewrite(PathView path) {
     if (state == CutRewriteState::Changed) {
         throw CutRewriteFound(CutRewriteFound::Kind::Changed, backup->Where());
     }
-    std::optional<SystemFile> writable = OpenExisting(path, Access::ReadWrite);
-    if (!writable || !(writable->Facts().identity == identity)) {
-        throw SystemError(noSuchFile, Path(path));
-    }
     // Cut short, the restore leaves a cut rewrite too, which the next save makes good again.
     const EndingHeld held;
     if (state == CutRewriteState::Cut) {
-        backup->Restore(*writable);
+        backup->Restore(*profile);
     }
-    backup->Remove(*writable);
+    backup->Remove(*profile);
 }
 
 }  // namespace file
