@@ -51,6 +51,15 @@ std::optional<Backup> FindBackup(const SystemFile& profile, PathView path, bool 
             if (places.mark == MarkState::Marked) {
                 throw UnusableBackup(where);
             }
+        } catch (const UnfinishedBackup&) {
+            // Where no mark tells a backup that the file needs from one that a save killed
+            // before its rewrite began left, the backup's record does.
+            if (places.mark == MarkState::Marked) {
+                throw;
+            }
+            if (leftovers) {
+                Backup::RemoveLeftover(where);
+            }
         } catch (const UnusableBackup&) {
             if (!unmarked) {
                 throw;

@@ -290,9 +290,11 @@ FileFacts SystemFile::Facts() const {
     }
     FileFacts facts;
     facts.identity.volume = info.dwVolumeSerialNumber;
+    // NTFS's file index holds the sequence number of the file's record, which changes when a new
+    // file reuses the record: no time of birth is needed to tell them apart, and none is taken.
+    // (Wine 8 gives the time of the last change of the file's status as its creation time,
+    // which every write moves.)
     facts.identity.file = Wide(info.nFileIndexHigh, info.nFileIndexLow);
-    facts.identity.birth =
-        Wide(info.ftCreationTime.dwHighDateTime, info.ftCreationTime.dwLowDateTime);
     facts.size = Wide(info.nFileSizeHigh, info.nFileSizeLow);
     facts.modified = Wide(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
     facts.links = info.nNumberOfLinks;
@@ -348,13 +350,15 @@ void SystemFile::SetSize(std::uint64_t size) {
     }
 }
 
-// Windows' SetEndOfFile takes the room of a longer file on NTFS, but Wine 8's only makes a hole
-// that takes none: zeros are written from the old end instead, which take it on both.
+// The new size first, in one step: a failure after it leaves the file in a size that a cut
+// rewrite has. Windows' SetEndOfFile takes the room of the longer file on NTFS, but Wine 8's only
+// makes a hole that takes none: zeros are written over it, which take the room on both.
 void SystemFile::Reserve(std::uint64_t size) {
     const std::uint64_t old = Facts().size;
     if (size <= old) {
         return;
     }
+    SetSize(size);
     const std::string zeros(static_cast<std::size_t>(std::min<std::uint64_t>(size - old, 1 << 20)),
                             '\0');
     for (std::uint64_t at = old; at < size;) {
