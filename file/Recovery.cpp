@@ -102,16 +102,25 @@ void CheckNoCutRewrite(const SystemFile& profile, PathView path) {
 }
 
 void RecoverCutRewrite(PathView path) {
-    // Opened for writing from the start: on Windows the file's sharing mode is its lock, given as
-    // it is opened, and a reader's would refuse the writer. What cannot be opened so, this save
-    // cannot write either: nothing is recovered, and the save's own open says why.
+    // What is no regular file, or what this user may not write, this save cannot write either:
+    // nothing is recovered, and the save's own open says why. The file is opened for writing
+    // from the start, once it is known to be one: on Windows its sharing mode is its lock, given
+    // as it is opened, and a reader's would refuse the writer.
     std::optional<SystemFile> profile;
     try {
+        // The reader is closed before the writer opens.
+        if (const std::optional<SystemFile> found = OpenExisting(path, Access::Read);
+            !found || !found->Facts().regular) {
+            return;
+        }
         profile = OpenExisting(path, Access::ReadWrite);
-    } catch (const SystemError&) {
-        return;
+    } catch (const SystemError& error) {
+        if (error.Code() == accessDenied) {
+            return;
+        }
+        throw;
     }
-    if (!profile || !profile->Facts().regular) {
+    if (!profile) {
         return;
     }
     // Exclusive from the start: no save runs while the backup is checked and used.
