@@ -102,10 +102,10 @@ void CheckNoCutRewrite(const SystemFile& profile, PathView path) {
 }
 
 void RecoverCutRewrite(PathView path) {
-    // What is no regular file, or what this user may not write, this save cannot write either:
-    // nothing is recovered, and the save's own open says why. The file is opened for writing
-    // from the start, once it is known to be one: on Windows its sharing mode is its lock, given
-    // as it is opened, and a reader's would refuse the writer.
+    // What is no regular file, what this user may not write, or what another program holds open,
+    // this save cannot write either: nothing is recovered, and the save's own open says why. The
+    // file is opened for writing from the start, once it is known to be one: on Windows its
+    // sharing mode is its lock, given as it is opened, and a reader's would refuse the writer.
     std::optional<SystemFile> profile;
     try {
         // The reader is closed before the writer opens.
@@ -115,7 +115,7 @@ void RecoverCutRewrite(PathView path) {
         }
         profile = OpenExisting(path, Access::ReadWrite);
     } catch (const SystemError& error) {
-        if (error.Code() == accessDenied) {
+        if (error.Code() == accessDenied || error.Code() == inUse) {
             return;
         }
         throw;

@@ -21,6 +21,7 @@ namespace file {
 const SystemCode noSuchFile = ENOENT;
 const SystemCode accessDenied = EACCES;
 const SystemCode shortFile = EIO;
+const SystemCode inUse = EBUSY;
 
 namespace {
 

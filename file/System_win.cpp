@@ -12,6 +12,7 @@ namespace file {
 const SystemCode noSuchFile = ERROR_FILE_NOT_FOUND;
 const SystemCode accessDenied = ERROR_ACCESS_DENIED;
 const SystemCode shortFile = ERROR_HANDLE_EOF;
+const SystemCode inUse = ERROR_SHARING_VIOLATION;
 
 namespace {
 
