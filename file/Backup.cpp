@@ -110,13 +110,17 @@ std::optional<Backup> Backup::Check(PathView where, const SystemFile& profile) {
     Backup backup(std::move(*found), Path(where));
     BackupRecord& record = backup.record_;
     const FileFacts facts = backup.file_.Facts();
-    if (!facts.regular || facts.links != 1 || !backup.file_.KeptLike(profile) ||
-        facts.size < sizeof record) {
+    if (!facts.regular || facts.links != 1 || !backup.file_.KeptLike(profile)) {
         throw UnusableBackup(Path(where));
     }
+    if (facts.size < sizeof record) {
+        throw UnfinishedBackup(Path(where));
+    }
     backup.file_.ReadAt(0, std::span(reinterpret_cast<char*>(&record), sizeof record));
-    if (!record.WellFormed() || !(record.profile == profile.Facts().identity) ||
-        record.End() != facts.size) {
+    if (!record.WellFormed()) {
+        throw UnfinishedBackup(Path(where));
+    }
+    if (!(record.profile == profile.Facts().identity) || record.End() != facts.size) {
         throw UnusableBackup(Path(where));
     }
     Checksum checksum;

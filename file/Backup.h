@@ -31,6 +31,13 @@ class UnusableBackup : public std::exception {
     Path where_;
 };
 
+// A backup cut short before its record was written: the file's bytes never depended on it, since
+// the record is on the disk before the file's first byte changes.
+class UnfinishedBackup : public UnusableBackup {
+  public:
+    using UnusableBackup::UnusableBackup;
+};
+
 // No backup could be made in `Concerned()`, the folder that was to hold it.
 class BackupNotMade : public SystemError {
   public:
@@ -45,7 +52,7 @@ class Backup {
     // the profile's bytes changes. A SystemError names the folder that failed.
     static Backup Make(SystemFolder& folder, SystemFile& profile, const HeldBytes& content);
     // The backup of `profile` at `where`, once every check has passed; none when nothing is
-    // there. Raises UnusableBackup.
+    // there. Raises UnusableBackup, or UnfinishedBackup.
     static std::optional<Backup> Check(PathView where, const SystemFile& profile);
 
     // Removes what a save killed while it made a backup left at `where`: a file of the caller's

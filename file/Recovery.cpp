@@ -37,7 +37,7 @@ Places BackupPlaces(const SystemFile& profile, PathView path) {
 // What a look at the places of the file's backup found.
 struct Found {
     std::optional<Backup> backup;  // the file's backup, checked
-    bool leftover = false;         // a file at the backup's name that is no backup of the file's
+    bool leftover = false;         // a file at the backup's name that is no backup to use
 };
 
 // The file's backup that its bytes depend on, if any. With `leftovers`, a backup that checks out
@@ -61,14 +61,21 @@ Found FindBackup(const SystemFile& profile, PathView path, bool leftovers, bool 
             if (places.mark == MarkState::Marked) {
                 throw UnusableBackup(where);
             }
+            continue;
+        } catch (const UnfinishedBackup&) {
+            // Where no mark tells a backup that the file needs from one that a save killed
+            // before its rewrite began left, the backup's record does.
+            if (places.mark == MarkState::Marked) {
+                throw;
+            }
         } catch (const UnusableBackup&) {
             if (!unmarked) {
                 throw;
             }
-            found.leftover = true;
-            if (removeLeftovers) {
-                Backup::RemoveLeftover(where);
-            }
+        }
+        found.leftover = true;
+        if (removeLeftovers) {
+            Backup::RemoveLeftover(where);
         }
     }
     return found;
@@ -106,17 +113,25 @@ void CheckNoCutRewrite(const SystemFile& profile, PathView path) {
 }
 
 void RecoverCutRewrite(PathView path) {
-    // What cannot be read has nothing to recover; the save's own read says why.
+    // What is no regular file, what this user may not write, or what another program holds open,
+    // this save cannot write either: nothing is recovered, and the save's own open says why. The
+    // file is opened for writing from the start, once it is known to be one: on Windows its
+    // sharing mode is its lock, given as it is opened, and a reader's would refuse the writer.
     std::optional<SystemFile> profile;
     try {
-        profile = OpenExisting(path, Access::Read);
+        // The reader is closed before the writer opens.
+        if (const std::optional<SystemFile> found = OpenExisting(path, Access::Read);
+            !found || !found->Facts().regular) {
+            return;
+        }
+        profile = OpenExisting(path, Access::ReadWrite);
     } catch (const SystemError& error) {
-        if (error.Code() == accessDenied) {
+        if (error.Code() == accessDenied || error.Code() == inUse) {
             return;
         }
         throw;
     }
-    if (!profile || !profile->Facts().regular) {
+    if (!profile) {
         return;
     }
     // Most saves find nothing, and take no lock for it. What a look finds is looked for again
@@ -127,7 +142,6 @@ void RecoverCutRewrite(PathView path) {
         return;
     }
     profile->Lock(true);
-    const FileIdentity identity = profile->Facts().identity;
     std::optional<Backup> backup = FindBackup(*profile, path, true, true).backup;
     if (!backup) {
         return;
@@ -136,16 +150,12 @@ void RecoverCutRewrite(PathView path) {
     if (state == CutRewriteState::Changed) {
         throw CutRewriteFound(CutRewriteFound::Kind::Changed, backup->Where());
     }
-    std::optional<SystemFile> writable = OpenExisting(path, Access::ReadWrite);
-    if (!writable || !(writable->Facts().identity == identity)) {
-        throw SystemError(noSuchFile, Path(path));
-    }
     // Cut short, the restore leaves a cut rewrite too, which the next save makes good again.
     const EndingHeld held;
     if (state == CutRewriteState::Cut) {
-        backup->Restore(*writable);
+        backup->Restore(*profile);
     }
-    backup->Remove(*writable);
+    backup->Remove(*profile);
 }
 
 }  // namespace file

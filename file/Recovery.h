@@ -35,7 +35,8 @@ void CheckNoCutRewrite(const SystemFile& profile, PathView path);
 // step of a save. Takes the file's lock, exclusive, and holds what would end the process while it
 // writes; cut short itself, it is simply made again by the next save. Also removes what a save
 // killed while it made a backup left of it. Raises CutRewriteFound (Changed), UnusableBackup or
-// SystemError; a missing file has nothing to recover.
+// SystemError; a file that is missing, that the user may not write or that another program
+// holds open has nothing to recover.
 void RecoverCutRewrite(PathView path);
 
 }  // namespace file

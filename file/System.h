@@ -50,6 +50,7 @@ extern const SystemCode noSuchFile;    // ENOENT, ERROR_FILE_NOT_FOUND
 extern const SystemCode accessDenied;  // EACCES, ERROR_ACCESS_DENIED
 extern const SystemCode linkInTheWay;  // a link where a file was to be opened without following one
 extern const SystemCode shortFile;     // a file that ended before the bytes asked for (EIO)
+extern const SystemCode inUse;         // EBUSY, ERROR_SHARING_VIOLATION: another program holds it
 
 struct FileFacts {
     FileIdentity identity;

@@ -22,6 +22,7 @@ const SystemCode noSuchFile = ENOENT;
 const SystemCode accessDenied = EACCES;
 const SystemCode linkInTheWay = ELOOP;
 const SystemCode shortFile = EIO;
+const SystemCode inUse = EBUSY;
 
 namespace {
 

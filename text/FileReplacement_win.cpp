@@ -3,26 +3,21 @@
 #include <string>
 #include <vector>
 
+#include "CutRewriteCode.h"
 #include "FileReplacementState.h"
 #include "Platform_win.h"
-#include "SaveBackup_win.h"
+#include "file/Backup.h"
+#include "file/InPlaceRewrite.h"
 
 namespace platform {
 namespace {
 
-// The new file of a save in progress, for the console handler, which runs on a thread of its own.
-// Its lock also keeps the handler waiting while a step that must not be cut short runs.
-class PendingFile {
-  public:
-    PendingFile() { InitializeCriticalSection(&lock_); }
-
-    void Lock() { EnterCriticalSection(&lock_); }
-    void Unlock() { LeaveCriticalSection(&lock_); }
+// The new file of a save in progress, for the console handler, which runs on a thread of its own:
+// file::EndingHeld keeps the handler waiting while it changes, and while a step that must not be
+// cut short runs.
+struct PendingFile {
     Text path;                           // empty when there is none
     HANDLE file = INVALID_HANDLE_VALUE;  // while it is open
-
-  private:
-    CRITICAL_SECTION lock_;
 };
 
 // Never destroyed: the handler may still use it while the process ends.
@@ -31,17 +26,9 @@ PendingFile& Pending() {
     return *pending;
 }
 
-class PendingLock {
-  public:
-    PendingLock() { Pending().Lock(); }
-    ~PendingLock() { Pending().Unlock(); }
-    PendingLock(const PendingLock&) = delete;
-    PendingLock& operator=(const PendingLock&) = delete;
-};
-
 BOOL WINAPI OnConsoleEvent(DWORD) {
     // Kept until the process has ended, so that no new file is made meanwhile.
-    Pending().Lock();
+    file::HoldEndingForGood();
     // The new file is shared with no one, so that no other save takes it for a leftover: it is
     // closed first, then it goes.
     if (Pending().file != INVALID_HANDLE_VALUE) {
@@ -52,24 +39,6 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
     }
     // The code of the system's own handler, which Wine replaces by 0.
     ExitProcess(STATUS_CONTROL_C_EXIT);
-}
-
-// The file's path after every link, as the system resolved it when opening it. Windows XP lacks
-// the function: there the full path as given stands for it.
-Text FinalPath(HANDLE file, const Text& fullPath) {
-    using Function = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-    // GetProcAddress gives a generic pointer; the detour through void (*)() says that the cast to
-    // the real signature is meant.
-    const auto function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
-    if (function == nullptr) {
-        return fullPath;
-    }
-    const Text final = GrowingWideText([&](wchar_t* buffer, std::size_t size) {
-        return function(file, buffer, static_cast<DWORD>(size),
-                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    });
-    return final.empty() ? fullPath : final;
 }
 
 // A short name that no file of the folder is likely to have; names are tried until one is free.
@@ -97,6 +66,7 @@ class WindowsReplacement final : public FileReplacement::State {
     void DropNew() override;
     ErrorCode WriteInPlace() override;
     Text BackupLeft() const override;
+    Text FailedFolder() const override;
 
   private:
     Text target;  // the real file's full path
@@ -106,11 +76,11 @@ class WindowsReplacement final : public FileReplacement::State {
     Text fresh;             // the new file's full path; empty in place
     Text freshName;         // the name of an existing file's new file
     FileHandle freshFile;
-    Text backupLeft;  // a backup of the old bytes that could not be put back
+    Text backupLeft;    // a backup of the old bytes that could not be put back
+    Text failedFolder;  // where the backup could not be made
 
     ErrorCode CheckUnchanged(HANDLE file) const;
     ErrorCode CreateFresh();
-    ErrorCode Overwrite();
 };
 
 ErrorCode WindowsReplacement::CheckUnchanged(HANDLE file) const {
@@ -132,7 +102,7 @@ ErrorCode WindowsReplacement::CreateFresh() {
         // that no file of the folder is likely to have.
         const bool own = targetExists && attempt < 2;
         const Text candidate = folder + (own ? freshName : CandidateName(attempt));
-        const PendingLock lock;
+        const file::EndingHeld held;
         freshFile = FileHandle(CreateFileW(Wide(candidate), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                            FILE_ATTRIBUTE_NORMAL, nullptr));
         if (freshFile.Valid()) {
@@ -154,7 +124,7 @@ ErrorCode WindowsReplacement::CreateFresh() {
 }
 
 void WindowsReplacement::DropNew() {
-    const PendingLock lock;
+    const file::EndingHeld held;
     freshFile.Close();
     Pending().file = INVALID_HANDLE_VALUE;
     if (!fresh.empty()) {
@@ -165,60 +135,31 @@ void WindowsReplacement::DropNew() {
 }
 
 ErrorCode WindowsReplacement::WriteInPlace() {
-    // Cut short, the file would be neither old nor new: the console handler waits; for what
-    // cannot wait (the process ended from outside, a disk that fails part-way), the old bytes are
-    // kept aside first.
-    const PendingLock lock;
     // Windows programs cannot write the file while it is held here; others may (under Wine).
-    if (const ErrorCode code = CheckUnchanged(targetFile.Get()); code != noError) {
-        return code;
+    try {
+        file::Path name;
+        file::SystemFolder folder = file::OpenFolderOf(Wide(target), name);
+        file::SystemFile profile(
+            std::make_unique<file::SystemFile::Handle>(Duplicate(targetFile.Get())), Wide(target));
+        file::RewriteInPlace(folder, profile, content, [this] {
+            if (const ErrorCode code = CheckUnchanged(targetFile.Get()); code != noError) {
+                throw file::SystemError(code, {});
+            }
+        });
+    } catch (const file::OldBytesKept& kept) {
+        backupLeft = ShownPath(kept.Backup());
+        return kept.Code();
+    } catch (const file::BackupNotMade& notMade) {
+        failedFolder = ShownPath(notMade.Concerned());
+        return notMade.Code();
+    } catch (const file::SystemError& error) {
+        return error.Code();
     }
-    SaveBackup backup;
-    if (const ErrorCode code = backup.Create(target, targetFile.Get()); code != noError) {
-        return code;
-    }
-    if (const ErrorCode code = Overwrite(); code != noError) {
-        if (backup.Restore(targetFile.Get()) == noError) {
-            backup.Remove();
-        } else {
-            backupLeft = backup.Path();
-        }
-        return code;
-    }
-    backup.Remove();
     return targetFile.Close() ? noError : LastError();
 }
 
-// The new content over the old, to the disk.
-ErrorCode WindowsReplacement::Overwrite() {
-    LARGE_INTEGER oldSize{};
-    if (!GetFileSizeEx(targetFile.Get(), &oldSize)) {
-        return LastError();
-    }
-    const auto old = static_cast<std::uint64_t>(oldSize.QuadPart);
-    const std::uint64_t size = content.Size();
-    const auto writeAt = [this](std::string_view bytes, std::uint64_t offset) {
-        return WriteAt(targetFile.Get(), bytes, offset);
-    };
-    // The room for the whole content first, so that a full disk leaves every old byte in place.
-    // It is taken by writing what goes past the old end: Wine's SetEndOfFile would only leave a
-    // hole that takes no room.
-    if (size > old) {
-        if (const ErrorCode code = content.ForEachPiece(old, size, writeAt); code != noError) {
-            return code;
-        }
-    }
-    if (const ErrorCode code = content.ForEachPiece(0, old, writeAt); code != noError) {
-        return code;
-    }
-    if (const ErrorCode code = SetSize(targetFile.Get(), size); code != noError) {
-        return code;
-    }
-    return FlushFileBuffers(targetFile.Get()) ? noError : LastError();
-}
-
 ErrorCode WindowsReplacement::ReplaceTarget() {
-    const PendingLock lock;
+    const file::EndingHeld held;
     if (asRead) {
         // Last look before the replacement: a program that holds the file open for writing keeps
         // it from being opened here, and one that wrote it meanwhile has changed its stamp.
@@ -282,8 +223,17 @@ ErrorCode WindowsReplacement::Open(TextView path) {
         }
         targetExists = true;
         targetAttributes = info.dwFileAttributes;
-        freshName = NewFileName(info);
+        const file::Path name = file::NewFileName(
+            {info.dwVolumeSerialNumber,
+             (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow, 0});
+        freshName = FromWide(name.data(), name.size());
         target = FinalPath(file.Get(), full);
+        // A cut rewrite's bytes are no file to save over: its old bytes go back first, by the
+        // recovery that begins every save.
+        if (const ErrorCode code = CheckNoCutRewrite(file.Get(), target, backupLeft);
+            code != noError) {
+            return code;
+        }
         // Replacing one name of several would part it from the others.
         if (info.nNumberOfLinks > 1) {
             targetFile = std::move(file);
@@ -316,13 +266,17 @@ ErrorCode WindowsReplacement::FlushNew() {
     if (!FlushFileBuffers(freshFile.Get())) {
         return LastError();
     }
-    const PendingLock lock;
+    const file::EndingHeld held;
     Pending().file = INVALID_HANDLE_VALUE;
     return freshFile.Close() ? noError : LastError();
 }
 
 Text WindowsReplacement::BackupLeft() const {
     return backupLeft;
+}
+
+Text WindowsReplacement::FailedFolder() const {
+    return failedFolder;
 }
 
 std::unique_ptr<FileReplacement::State> NewReplacementState() {

@@ -32,13 +32,7 @@ struct FileStamp {
 constexpr ErrorCode fileChangedMeanwhile = 0x20000001;
 inline constexpr TextView fileChangedMeanwhileText =
     u"Le fichier a été modifié par un autre programme pendant sa réécriture ; réessayez";
-// Another of our own (Windows): a rewrite in place of the file was cut short, and the file was
-// changed since; its old bytes wait in a backup beside it or in the temporary folder.
-constexpr ErrorCode interruptedSaveBackupLeft = 0x20000002;
-inline constexpr TextView interruptedSaveBackupLeftText =
-    u"Une réécriture de ce fichier a été interrompue, puis il a été modifié ; son ancien contenu "
-    u"est gardé dans le fichier .talvor-backup-* à côté de lui ou dans le dossier temporaire";
-// Ours too (POSIX systems), each about a backup that the caller is told the path of: a rewrite in
+// Others of our own, each about a backup that the caller is told the path of: a rewrite in
 // place of the file was cut short, and its old bytes wait in the backup for the next save to put
 // them back; ...
 constexpr ErrorCode cutRewritePending = 0x20000003;

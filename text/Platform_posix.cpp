@@ -13,10 +13,9 @@
 #include <unistd.h>
 
 #include "Codec.h"
+#include "CutRewriteCode.h"
 #include "Platform_posix.h"
 #include "PosixName.h"
-#include "file/Backup.h"
-#include "file/Recovery.h"
 
 namespace platform {
 namespace {
@@ -25,26 +24,11 @@ std::string NativePath(TextView path) {
     return NameToBytes(path);
 }
 
-// Runs `step` of the file layer, telling what it raised as a code, with `backup` the backup
-// that the failure concerns.
-template <class Step>
-ErrorCode CutRewriteCode(Text& backup, Step step) {
-    try {
-        step();
-        return noError;
-    } catch (const file::CutRewriteFound& found) {
-        backup = NameFromBytes(found.Backup());
-        return found.What() == file::CutRewriteFound::Kind::Pending ? cutRewritePending
-                                                                    : changedAfterCutRewrite;
-    } catch (const file::UnusableBackup& unusable) {
-        backup = NameFromBytes(unusable.Where());
-        return backupUnusable;
-    } catch (const file::SystemError& error) {
-        return error.Code();
-    }
-}
-
 }  // namespace
+
+Text ShownPath(const file::Path& path) {
+    return NameFromBytes(path);
+}
 
 Text FullPath(TextView path) {
     const std::string native = NativePath(path);

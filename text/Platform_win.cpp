@@ -6,8 +6,8 @@
 #include <climits>
 #include <vector>
 
+#include "CutRewriteCode.h"
 #include "Error.h"
-#include "SaveBackup_win.h"
 #include "WideText_win.h"
 
 namespace platform {
@@ -44,8 +44,14 @@ Text SystemErrorText(ErrorCode code) {
     if (code == fileChangedMeanwhile) {
         return Text(fileChangedMeanwhileText);
     }
-    if (code == interruptedSaveBackupLeft) {
-        return Text(interruptedSaveBackupLeftText);
+    if (code == cutRewritePending) {
+        return Text(cutRewritePendingText);
+    }
+    if (code == changedAfterCutRewrite) {
+        return Text(changedAfterCutRewriteText);
+    }
+    if (code == backupUnusable) {
+        return Text(backupUnusableText);
     }
     wchar_t* message = nullptr;
     const DWORD length = FormatMessageW(
@@ -69,8 +75,9 @@ InputFile::InputFile(InputFile&&) noexcept = default;
 InputFile& InputFile::operator=(InputFile&&) noexcept = default;
 
 ErrorCode InputFile::Open(TextView path) {
-    FileHandle file(CreateFileW(Wide(FullPath(path)), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const Text full = FullPath(path);
+    FileHandle file(CreateFileW(Wide(full), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) {
         return LastError();
     }
@@ -78,21 +85,73 @@ ErrorCode InputFile::Open(TextView path) {
     if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
         return ERROR_NOT_SUPPORTED;
     }
-    // A save of this file that was cut short in the middle of a rewrite in place gets its old
-    // bytes back before anything is read.
-    if (const ErrorCode code = RecoverInterruptedSave(FullPath(path), file); code != noError) {
+    // The bytes of a rewrite cut short are not read as the file's: the next save puts the old
+    // ones back first. The check reads the file: it is read again from its start.
+    if (const ErrorCode code = CheckNoCutRewrite(file.Get(), FinalPath(file.Get(), full), backup_);
+        code != noError) {
         return code;
+    }
+    const LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN)) {
+        return LastError();
     }
     handle_ = std::make_unique<Handle>(Handle{std::move(file)});
     return noError;
 }
 
 ErrorCode RecoverCutRewrite(TextView path, Text& backup) {
-    // Here the old bytes of a cut rewrite go back as the file is opened to be read.
-    backup.clear();
-    InputFile file;
-    const ErrorCode code = file.Open(path);
-    return code == interruptedSaveBackupLeft ? code : noError;
+    // The real file's path, its links resolved; the file layer opens it again, shared with nobody.
+    Text real = FullPath(path);
+    if (const FileHandle file(CreateFileW(Wide(real), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        file.Valid()) {
+        real = FinalPath(file.Get(), real);
+    }
+    return CutRewriteCode(backup, [&real] { file::RecoverCutRewrite(file::Path(Wide(real))); });
+}
+
+ErrorCode CheckNoCutRewrite(HANDLE file, const Text& path, Text& backup) {
+    return CutRewriteCode(backup, [file, &path] {
+        const file::Path where(Wide(path));
+        const file::SystemFile profile(std::make_unique<file::SystemFile::Handle>(Duplicate(file)),
+                                       where);
+        file::CheckNoCutRewrite(profile, where);
+    });
+}
+
+FileHandle Duplicate(HANDLE file) {
+    HANDLE copy = INVALID_HANDLE_VALUE;
+    if (!DuplicateHandle(GetCurrentProcess(), file, GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        return FileHandle();
+    }
+    return FileHandle(copy);
+}
+
+// A path as users write it: without the prefix that lifts the length limit.
+Text ShownPath(const file::Path& path) {
+    const Text text = FromWide(path.data(), path.size());
+    if (text.starts_with(u"\\\\?\\UNC\\")) {
+        return u"\\" + text.substr(7);
+    }
+    return text.starts_with(u"\\\\?\\") ? text.substr(4) : text;
+}
+
+Text FinalPath(HANDLE file, const Text& fullPath) {
+    using Function = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+    // GetProcAddress gives a generic pointer; the detour through void (*)() says that the cast to
+    // the real signature is meant.
+    const auto function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
+    if (function == nullptr) {
+        return fullPath;
+    }
+    const Text final = GrowingWideText([&](wchar_t* buffer, std::size_t size) {
+        return function(file, buffer, static_cast<DWORD>(size),
+                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    });
+    return final.empty() ? fullPath : final;
 }
 
 ErrorCode InputFile::Stamp(FileStamp& stamp) const {
@@ -128,55 +187,6 @@ ErrorCode StampOf(HANDLE file, FileStamp& stamp) {
              wide(info.nFileSizeHigh, info.nFileSizeLow),
              wide(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime)};
     return noError;
-}
-
-ErrorCode ReadAt(HANDLE file, char* buffer, std::size_t size, std::uint64_t offset) {
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
-        return LastError();
-    }
-    while (size > 0) {
-        DWORD read = 0;
-        const auto asked = static_cast<DWORD>(size < ioPiece ? size : ioPiece);
-        if (!ReadFile(file, buffer, asked, &read, nullptr)) {
-            return LastError();
-        }
-        if (read == 0) {
-            return ERROR_HANDLE_EOF;
-        }
-        buffer += read;
-        size -= read;
-    }
-    return noError;
-}
-
-ErrorCode WriteAt(HANDLE file, std::string_view bytes, std::uint64_t offset) {
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
-        return LastError();
-    }
-    while (!bytes.empty()) {
-        DWORD written = 0;
-        const auto asked = static_cast<DWORD>(std::min(bytes.size(), ioPiece));
-        if (!WriteFile(file, bytes.data(), asked, &written, nullptr)) {
-            return LastError();
-        }
-        if (written == 0) {
-            return ERROR_WRITE_FAULT;
-        }
-        bytes.remove_prefix(written);
-    }
-    return noError;
-}
-
-ErrorCode SetSize(HANDLE file, std::uint64_t size) {
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(size);
-    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file)
-               ? noError
-               : LastError();
 }
 
 // Large pages on Windows need a privilege that users do not hold.

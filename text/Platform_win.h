@@ -6,6 +6,7 @@
 
 #include "Platform.h"
 #include "WideText_win.h"
+#include "file/System_win.h"
 
 namespace platform {
 
@@ -16,43 +17,21 @@ inline ErrorCode LastError() {
 // ReadFile and WriteFile take DWORD counts: larger blocks go through in pieces.
 constexpr std::size_t ioPiece = 1 << 30;
 
-// A file handle, closed when its owner goes.
-class FileHandle {
-  public:
-    FileHandle() = default;
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    ~FileHandle() { Close(); }
-    FileHandle(FileHandle&& other) noexcept : handle_(other.handle_) {
-        other.handle_ = INVALID_HANDLE_VALUE;
-    }
-    FileHandle& operator=(FileHandle&& other) noexcept {
-        if (this != &other) {
-            Close();
-            handle_ = other.handle_;
-            other.handle_ = INVALID_HANDLE_VALUE;
-        }
-        return *this;
-    }
-
-    HANDLE Get() const { return handle_; }
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    bool Close() {
-        const bool closed = !Valid() || CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-        return closed;
-    }
-
-  private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
+using file::FileHandle;
 
 ErrorCode StampOf(HANDLE file, FileStamp& stamp);
 
-// Reads exactly `size` bytes at `offset`; fewer is an error. Moves the file's position.
-ErrorCode ReadAt(HANDLE file, char* buffer, std::size_t size, std::uint64_t offset);
-// Writes all of `bytes` at `offset`. Moves the file's position.
-ErrorCode WriteAt(HANDLE file, std::string_view bytes, std::uint64_t offset);
-// Makes the file `size` bytes long.
-ErrorCode SetSize(HANDLE file, std::uint64_t size);
+// The file's path after every link, as the system resolved it when opening it. Windows XP lacks
+// the function: there the full path as given stands for it.
+Text FinalPath(HANDLE file, const Text& fullPath);
+
+// A second handle on the same open file, with its access and sharing; invalid on failure.
+FileHandle Duplicate(HANDLE file);
+
+// Raises nothing: the codes of a cut rewrite of the open file `file` (the real file at `path`)
+// that stands in the way of reading it (cutRewritePending, changedAfterCutRewrite,
+// backupUnusable), with `backup` the backup concerned; noError when none does. Moves the file's
+// position.
+ErrorCode CheckNoCutRewrite(HANDLE file, const Text& path, Text& backup);
 
 }  // namespace platform

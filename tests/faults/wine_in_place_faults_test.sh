@@ -3,9 +3,10 @@
 # ones, exactly, whatever stops the rewrite: a disk that fails part-way (a shim of the write calls
 # that Wine makes for the program, loaded with LD_PRELOAD; only a 64-bit Wine loads the host's
 # 64-bit library), or kill -9 of the program at any moment of the save. Where the program died
-# before it could put the old bytes back, a backup beside the profile is the one file left, and
-# the next run puts them back before anything else. A save through a new file that is killed
-# leaves that new file, which the next save removes.
+# before it could put the old bytes back, a backup beside the profile is the one file left: a read
+# (--check) then writes nothing and says whether a rewrite is pending, and the next save puts the
+# old bytes back before anything else. A save through a new file that is killed leaves that new
+# file, which the next save removes.
 # Usage: wine_in_place_faults_test.sh SHIM-SOURCE TOOL RUNNER...
 #   SHIM-SOURCE  tests/faults/FailingWrites.c, built here with the host's compiler
 #   TALVOR_WINE_KILLS  rounds of kill -9 (10)
@@ -62,18 +63,21 @@ if [ "$machine" = 8664 ]; then
   [ "$(names)" = "other.xml p.xml " ] || fail "a write failing part-way: left $(names)"
 
   # A disk that fails from there on: the old bytes cannot go back, the message names the backup
-  # that holds them, and the next run puts them back before it saves.
+  # that holds them by its Windows path, a read says that a rewrite is pending and writes nothing,
+  # and the next save puts the old bytes back before it saves.
   fresh_in_place
   FAIL_FILE=p.xml FAIL_FILE_WRITES_AFTER=2 LD_PRELOAD=$work/shim.so \
     run_tool p.xml >/dev/null 2>"$work/err"
   [ $? -eq 1 ] || fail "a failing disk: exit code"
   backup=$(ls -A | grep '^~talvor-backup-')
-  grep -Fq "L'ancien contenu du fichier est dans \"Z:" "$work/err" &&
-    grep -Fq "\\$backup\"" "$work/err" ||
-    fail "a failing disk: the message does not name the backup: $(cat "$work/err")"
+  grep -Fq "L'ancien contenu du fichier est dans \"Z:$(echo "$d" | tr / '\\')\\$backup\"" \
+    "$work/err" || fail "a failing disk: the message does not name the backup: $(cat "$work/err")"
+  before=$(names)
+  cp p.xml "$work/cut.xml"
   run_tool --check p.xml >/dev/null 2>&1
-  [ $? -eq 3 ] || fail "a failing disk: the next run does not find the old profile"
-  cmp -s p.xml "$work/old.xml" || fail "a failing disk: the next run did not put the old bytes back"
+  [ $? -eq 4 ] || fail "a failing disk: the next read does not find the rewrite pending"
+  cmp -s p.xml "$work/cut.xml" && [ "$(names)" = "$before" ] ||
+    fail "a failing disk: the next read changed the profile or its folder: $(names)"
   run_tool p.xml >/dev/null || fail "a failing disk: the run after it"
   cmp -s p.xml "$work/new.xml" && [ "$(names)" = "other.xml p.xml " ] ||
     fail "a failing disk: after the next run: $(names)"
@@ -153,22 +157,35 @@ for round in $(seq "$kills"); do
   wait "$pid"
   [ $? -eq 137 ] && killed=$((killed + 1))
   if [ "$(backups)" -gt 0 ]; then
-    # The next read puts the old bytes back; a run then saves as usual. A backup that the
-    # program had removed while it still held it open goes only once Wine has closed the dead
-    # program's files, maybe after this look: the profile then holds its new bytes.
+    # The next read writes nothing and tells whether the old bytes are to go back (exit 4); the
+    # next save puts them back, then saves as usual. Wine closes a killed program's files a
+    # moment after it has gone: until then they are in use, and the read says so (exit 1), as it
+    # does while a save runs. A backup that the program had removed while it still held it open
+    # goes only then, maybe after the look above: the profile then holds its new bytes.
     restored=$((restored + 1))
-    # Wine closes a killed program's files a moment after it has gone: until then they are in
-    # use, and the read says so, as it does while a save runs.
     for try in 1 2 3 4 5; do
+      before=$(names)
+      cp p.xml "$work/killed.xml"
       run_tool --check p.xml >/dev/null 2>"$work/err"
-      [ $? -ne 1 ] && break
+      status=$?
+      [ "$status" -ne 1 ] && break
       sleep 0.5
     done
-    [ "$(backups)" -eq 0 ] && { cmp -s p.xml "$work/old.xml" || cmp -s p.xml "$work/new.xml"; } || {
+    { cmp -s p.xml "$work/killed.xml" && [ "$(names)" = "$before" ] &&
+      case $status in
+      3) cmp -s p.xml "$work/old.xml" ;;
+      0) cmp -s p.xml "$work/new.xml" ;;
+      4) true ;;
+      *) false ;;
+      esac; } || {
       bad=$((bad + 1))
-      echo "  round $round: the next read did not put the old bytes back: $(names) $(cat "$work/err")" >&2
+      echo "  round $round: the next read (exit $status) wrote or misjudged: $(names) $(cat "$work/err")" >&2
     }
     run_tool p.xml >/dev/null 2>&1
+    cmp -s p.xml "$work/new.xml" || {
+      bad=$((bad + 1))
+      echo "  round $round: the next save did not end with the new bytes" >&2
+    }
   fi
   if ! cmp -s p.xml "$work/old.xml" && ! cmp -s p.xml "$work/new.xml"; then
     bad=$((bad + 1))
@@ -179,7 +196,7 @@ for round in $(seq "$kills"); do
     echo "  round $round: left $(names)" >&2
   }
 done
-echo "kill -9 during a rewrite in place: $kills kills over a save of $span ms; $killed came before its end; $restored left a backup that the next read took away"
+echo "kill -9 during a rewrite in place: $kills kills over a save of $span ms; $killed came before its end; $restored left a backup that the next save took away"
 [ "$killed" -gt 0 ] || fail "kill -9 during a rewrite in place: no kill came before the end of the save"
 [ "$bad" -eq 0 ] || fail "kill -9 during a rewrite in place: $bad wrong rounds"
 
