@@ -21,8 +21,9 @@ namespace file {
 // A path as the system takes it: UTF-16 code units on Windows, bytes on POSIX systems. The rules
 // above never make one of their own: names come from the functions below.
 #ifdef _WIN32
-using Path = std::wstring;
-using PathView = std::wstring_view;
+// (char16_t rather than wchar_t, the same units: the program then holds one kind of string.)
+using Path = std::u16string;
+using PathView = std::u16string_view;
 #else
 using Path = std::string;
 using PathView = std::string_view;

@@ -13,6 +13,9 @@ const SystemCode noSuchFile = ERROR_FILE_NOT_FOUND;
 const SystemCode accessDenied = ERROR_ACCESS_DENIED;
 const SystemCode shortFile = ERROR_HANDLE_EOF;
 const SystemCode inUse = ERROR_SHARING_VIOLATION;
+// A link is opened as itself here (FILE_FLAG_OPEN_REPARSE_POINT), and is then no regular file:
+// Windows gives this code only where links lead on without end.
+const SystemCode linkInTheWay = ERROR_CANT_RESOLVE_FILENAME;
 
 namespace {
 
@@ -21,7 +24,7 @@ constexpr std::size_t ioPiece = 1 << 30;
 
 // The mark: an alternate data stream of the file, which goes with it whatever name it is reached
 // by, and which its readers may read.
-constexpr wchar_t markStream[] = L":talvor-backup";
+constexpr char16_t markStream[] = u":talvor-backup";
 
 [[noreturn]] void Fail(const Path& concerned) {
     throw SystemError(GetLastError(), concerned);
@@ -32,7 +35,7 @@ bool Missing(DWORD code) {
     return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
-std::uint64_t Wide(DWORD high, DWORD low) {
+std::uint64_t FromHighAndLow(DWORD high, DWORD low) {
     return (static_cast<std::uint64_t>(high) << 32) | low;
 }
 
@@ -47,13 +50,13 @@ Path FullPathOf(PathView path) {
     const Path given(path);
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD length = GetFullPathNameW(given.c_str(), static_cast<DWORD>(buffer.size()),
+        const DWORD length = GetFullPathNameW(Wide(given), static_cast<DWORD>(buffer.size()),
                                               buffer.data(), nullptr);
         if (length == 0) {
             Fail(given);
         }
         if (length < buffer.size()) {
-            return Path(buffer.data(), length);
+            return FromWide(buffer.data(), length);
         }
         buffer.resize(length);
     }
@@ -62,16 +65,16 @@ Path FullPathOf(PathView path) {
 // `value` in `digits` hexadecimal digits. (Written out by hand: the C library's formatting would
 // grow the programs by more than this layer's whole code.)
 Path Hexadecimal(std::uint64_t value, int digits) {
-    Path text(static_cast<std::size_t>(digits), L'0');
+    Path text(static_cast<std::size_t>(digits), u'0');
     for (int at = digits - 1; at >= 0; --at, value >>= 4) {
-        text[static_cast<std::size_t>(at)] = L"0123456789abcdef"[value & 0xF];
+        text[static_cast<std::size_t>(at)] = u"0123456789abcdef"[value & 0xF];
     }
     return text;
 }
 
-Path NameFor(const wchar_t* kind, const FileIdentity& identity) {
-    return L"~talvor-" + Path(kind) + L"-" + Hexadecimal(identity.volume, 8) + L"-" +
-           Hexadecimal(identity.file, 16) + L".tmp";
+Path NameFor(const char16_t* kind, const FileIdentity& identity) {
+    return u"~talvor-" + Path(kind) + u"-" + Hexadecimal(identity.volume, 8) + u"-" +
+           Hexadecimal(identity.file, 16) + u".tmp";
 }
 
 // Who runs the process: the user of its token, and whether the user is an administrator, whose
@@ -230,7 +233,7 @@ bool KeepsStreams(HANDLE file, const Path& where) {
         }
     } else {
         std::vector<wchar_t> root(where.size() + 2);
-        if (!GetVolumePathNameW(where.c_str(), root.data(), static_cast<DWORD>(root.size())) ||
+        if (!GetVolumePathNameW(Wide(where), root.data(), static_cast<DWORD>(root.size())) ||
             !GetVolumeInformationW(root.data(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
             Fail(where);
         }
@@ -248,8 +251,8 @@ HMODULE Shell32() {
         if (length == 0 || length >= MAX_PATH) {
             return HMODULE{};
         }
-        const Path path = Path(folder, length) + L"\\shell32.dll";
-        return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        const Path path = FromWide(folder, length) + u"\\shell32.dll";
+        return LoadLibraryExW(Wide(path), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     }();
     return module;
 }
@@ -271,7 +274,7 @@ Path LocalApplicationData(bool create) {
                       SHGFP_TYPE_CURRENT, folder) != S_OK) {
         return {};
     }
-    return folder;
+    return FromWide(folder, wcslen(folder));
 }
 
 }  // namespace
@@ -295,9 +298,10 @@ FileFacts SystemFile::Facts() const {
     // file reuses the record: no time of birth is needed to tell them apart, and none is taken.
     // (Wine 8 gives the time of the last change of the file's status as its creation time,
     // which every write moves.)
-    facts.identity.file = Wide(info.nFileIndexHigh, info.nFileIndexLow);
-    facts.size = Wide(info.nFileSizeHigh, info.nFileSizeLow);
-    facts.modified = Wide(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+    facts.identity.file = FromHighAndLow(info.nFileIndexHigh, info.nFileIndexLow);
+    facts.size = FromHighAndLow(info.nFileSizeHigh, info.nFileSizeLow);
+    facts.modified =
+        FromHighAndLow(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
     facts.links = info.nNumberOfLinks;
     // A link opened as itself (its reparse point) holds no file's bytes.
     facts.regular =
@@ -395,7 +399,7 @@ MarkState SystemFile::ReadMark(Path& backup) const {
     if (!KeepsStreams(handle_->file.Get(), where_)) {
         return MarkState::NotKept;
     }
-    const FileHandle mark(CreateFileW((where_ + markStream).c_str(), GENERIC_READ,
+    const FileHandle mark(CreateFileW(Wide(where_ + markStream), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!mark.Valid()) {
@@ -409,14 +413,14 @@ MarkState SystemFile::ReadMark(Path& backup) const {
         Fail(where_);
     }
     // A path is at most 32 767 code units long; a longer mark is no path of ours.
-    constexpr LONGLONG longest = 32767 * sizeof(wchar_t);
+    constexpr LONGLONG longest = 32767 * sizeof(char16_t);
     const auto length = static_cast<DWORD>(std::min(size.QuadPart, longest));
-    backup.assign(length / sizeof(wchar_t), L'\0');
+    backup.assign(length / sizeof(char16_t), u'\0');
     DWORD got = 0;
     if (!ReadFile(mark.Get(), backup.data(), length, &got, nullptr)) {
         Fail(where_);
     }
-    backup.resize(got / sizeof(wchar_t));
+    backup.resize(got / sizeof(char16_t));
     return MarkState::Marked;
 }
 
@@ -424,10 +428,10 @@ void SystemFile::SetMark(const Path& backup) {
     if (!KeepsStreams(handle_->file.Get(), where_)) {
         return;
     }
-    const FileHandle mark(CreateFileW((where_ + markStream).c_str(), GENERIC_WRITE, 0, nullptr,
+    const FileHandle mark(CreateFileW(Wide(where_ + markStream), GENERIC_WRITE, 0, nullptr,
                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD put = 0;
-    const auto length = static_cast<DWORD>(backup.size() * sizeof(wchar_t));
+    const auto length = static_cast<DWORD>(backup.size() * sizeof(char16_t));
     // Forced to the disk with its own handle: the file's flush is its main stream's.
     if (!mark.Valid() || !WriteFile(mark.Get(), backup.data(), length, &put, nullptr) ||
         put != length || !FlushFileBuffers(mark.Get())) {
@@ -439,7 +443,7 @@ void SystemFile::RemoveMark() {
     if (!KeepsStreams(handle_->file.Get(), where_)) {
         return;
     }
-    if (!DeleteFileW((where_ + markStream).c_str()) && !Missing(GetLastError())) {
+    if (!DeleteFileW(Wide(where_ + markStream)) && !Missing(GetLastError())) {
         Fail(where_);
     }
 }
@@ -452,7 +456,7 @@ SystemFolder::SystemFolder(SystemFolder&&) noexcept = default;
 SystemFolder& SystemFolder::operator=(SystemFolder&&) noexcept = default;
 
 Path SystemFolder::PathOf(PathView name) const {
-    return (where_.ends_with(L'\\') ? where_ : where_ + L'\\') + Path(name);
+    return (where_.ends_with(u'\\') ? where_ : where_ + u'\\') + Path(name);
 }
 
 // Windows has no folder that keeps its names for good.
@@ -466,7 +470,7 @@ std::optional<SystemFile> SystemFolder::CreateExclusive(PathView name, const Sys
     const Path path = PathOf(name);
     CallerOnly security;
     // CREATE_NEW takes no name that exists, a link's included, which it never follows.
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+    FileHandle file(CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_DELETE, security.Attributes(),
                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) {
@@ -482,7 +486,7 @@ std::optional<SystemFile> SystemFolder::CreateExclusive(PathView name, const Sys
 
 void SystemFolder::Remove(PathView name) {
     const Path path = PathOf(name);
-    if (!DeleteFileW(path.c_str()) && !Missing(GetLastError())) {
+    if (!DeleteFileW(Wide(path)) && !Missing(GetLastError())) {
         Fail(path);
     }
 }
@@ -496,7 +500,7 @@ std::optional<SystemFile> OpenExisting(PathView path, Access access) {
     // A reader shares the file with other readers, and lets it be removed, so that a backup or a
     // leftover can go while it is still open, as on every system.
     const bool read = access == Access::Read;
-    FileHandle file(CreateFileW(full.c_str(), read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+    FileHandle file(CreateFileW(Wide(full), read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
                                 read ? FILE_SHARE_READ | FILE_SHARE_DELETE : 0, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                                 nullptr));
@@ -510,15 +514,15 @@ std::optional<SystemFile> OpenExisting(PathView path, Access access) {
 }
 
 SystemFolder OpenFolderOf(PathView path, Path& name) {
-    const std::size_t slash = path.find_last_of(L"\\/");
+    const std::size_t slash = path.find_last_of(u"\\/");
     name = Path(slash == PathView::npos ? path : path.substr(slash + 1));
     // With its separator, so that a drive's root stays the root, not the drive's current folder.
-    Path folder = FullPathOf(slash == PathView::npos ? L"." : path.substr(0, slash + 1));
-    if (folder.size() > 1 && folder.ends_with(L'\\') && !folder.ends_with(L":\\")) {
+    Path folder = FullPathOf(slash == PathView::npos ? u"." : path.substr(0, slash + 1));
+    if (folder.size() > 1 && folder.ends_with(u'\\') && !folder.ends_with(u":\\")) {
         folder.pop_back();
     }
     // Shared with all but one that would remove or rename it, for as long as it is held.
-    FileHandle handle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+    FileHandle handle(CreateFileW(Wide(folder), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle.Valid()) {
@@ -535,15 +539,15 @@ std::optional<SystemFolder> OpenPrivateFolder(bool create) {
     if (base.empty()) {
         return std::nullopt;
     }
-    const Path path = base + L"\\talvor-backups";
+    const Path path = base + u"\\talvor-backups";
     if (create) {
         CallerOnly security;
-        if (!CreateDirectoryW(path.c_str(), security.Attributes()) &&
+        if (!CreateDirectoryW(Wide(path), security.Attributes()) &&
             GetLastError() != ERROR_ALREADY_EXISTS) {
             Fail(path);
         }
     }
-    FileHandle folder(CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+    FileHandle folder(CreateFileW(Wide(path), READ_CONTROL | FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                   nullptr));
@@ -567,11 +571,11 @@ std::optional<SystemFolder> OpenPrivateFolder(bool create) {
 }
 
 Path BackupName(const FileIdentity& identity) {
-    return NameFor(L"backup", identity);
+    return NameFor(u"backup", identity);
 }
 
 Path NewFileName(const FileIdentity& identity) {
-    return NameFor(L"new", identity);
+    return NameFor(u"new", identity);
 }
 
 namespace {

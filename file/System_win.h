@@ -9,6 +9,18 @@
 
 namespace file {
 
+// On Windows wchar_t and char16_t are both UTF-16 code units: a path is passed to the system's
+// wide-character functions as it is.
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+
+inline const wchar_t* Wide(const Path& path) {
+    return reinterpret_cast<const wchar_t*>(path.c_str());
+}
+
+inline Path FromWide(const wchar_t* text, std::size_t length) {
+    return Path(reinterpret_cast<const char16_t*>(text), length);
+}
+
 // A file handle, closed when its owner goes.
 class FileHandle {
   public:

@@ -138,9 +138,9 @@ ErrorCode WindowsReplacement::WriteInPlace() {
     // Windows programs cannot write the file while it is held here; others may (under Wine).
     try {
         file::Path name;
-        file::SystemFolder folder = file::OpenFolderOf(Wide(target), name);
+        file::SystemFolder folder = file::OpenFolderOf(target, name);
         file::SystemFile profile(
-            std::make_unique<file::SystemFile::Handle>(Duplicate(targetFile.Get())), Wide(target));
+            std::make_unique<file::SystemFile::Handle>(Duplicate(targetFile.Get())), target);
         file::RewriteInPlace(folder, profile, content, [this] {
             if (const ErrorCode code = CheckUnchanged(targetFile.Get()); code != noError) {
                 throw file::SystemError(code, {});
@@ -226,7 +226,7 @@ ErrorCode WindowsReplacement::Open(TextView path) {
         const file::Path name = file::NewFileName(
             {info.dwVolumeSerialNumber,
              (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow, 0});
-        freshName = FromWide(name.data(), name.size());
+        freshName = name;
         target = FinalPath(file.Get(), full);
         // A cut rewrite's bytes are no file to save over: its old bytes go back first, by the
         // recovery that begins every save.

@@ -108,15 +108,14 @@ ErrorCode RecoverCutRewrite(TextView path, Text& backup) {
         file.Valid()) {
         real = FinalPath(file.Get(), real);
     }
-    return CutRewriteCode(backup, [&real] { file::RecoverCutRewrite(file::Path(Wide(real))); });
+    return CutRewriteCode(backup, [&real] { file::RecoverCutRewrite(real); });
 }
 
 ErrorCode CheckNoCutRewrite(HANDLE file, const Text& path, Text& backup) {
     return CutRewriteCode(backup, [file, &path] {
-        const file::Path where(Wide(path));
         const file::SystemFile profile(std::make_unique<file::SystemFile::Handle>(Duplicate(file)),
-                                       where);
-        file::CheckNoCutRewrite(profile, where);
+                                       path);
+        file::CheckNoCutRewrite(profile, path);
     });
 }
 
@@ -130,8 +129,7 @@ FileHandle Duplicate(HANDLE file) {
 }
 
 // A path as users write it: without the prefix that lifts the length limit.
-Text ShownPath(const file::Path& path) {
-    const Text text = FromWide(path.data(), path.size());
+Text ShownPath(const file::Path& text) {
     if (text.starts_with(u"\\\\?\\UNC\\")) {
         return u"\\" + text.substr(7);
     }

@@ -1,23 +1,16 @@
 #pragma once
 
-// On Windows wchar_t and char16_t are both UTF-16 code units: a Text is passed to the platform's
-// wide-character functions as it is.
+// A Text is passed to the platform's wide-character functions as it is (file/System_win.h).
 
 #include <algorithm>
 #include <cstddef>
 #include <vector>
 
+#include "file/System_win.h"
 #include "text/Text.h"
 
-static_assert(sizeof(wchar_t) == sizeof(char16_t));
-
-inline const wchar_t* Wide(const Text& text) {
-    return reinterpret_cast<const wchar_t*>(text.c_str());
-}
-
-inline Text FromWide(const wchar_t* text, std::size_t length) {
-    return Text(reinterpret_cast<const char16_t*>(text), length);
-}
+using file::FromWide;
+using file::Wide;
 
 // The text that a platform call writes into a buffer of the size it is given, however long.
 // `call(buffer, size)` returns the text's length; the size of the buffer or more when the text
