@@ -38,13 +38,13 @@ void DrawnLabel::Show() {
     }
 }
 
-void DrawnLabel::Paint(HDC dc) const {
+void DrawnLabel::Paint(HDC dc, COLORREF textColour) const {
     if (!visible_) {
         return;
     }
-    // No background of its own: the window's white shows through.
+    // No background of its own: the window's background shows through.
     const SelectedObject font(dc, font_);
-    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+    SetTextColor(dc, textColour);
     SetBkMode(dc, TRANSPARENT);
     RECT rect = ToRect(bounds_);
     DrawTextW(dc, Wide(caption_), static_cast<int>(caption_.size()), &rect, labelFormat);

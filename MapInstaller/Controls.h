@@ -26,7 +26,8 @@ class DrawnLabel : public EventSource {
     void SetCaption(TextView caption);
     // Marks the rectangle that the label occupies as needing paint; the next paint draws it.
     void Show();
-    void Paint(HDC dc) const;
+    // Draws the caption in `textColour` over what is already painted there.
+    void Paint(HDC dc, COLORREF textColour) const;
 
     TextView Caption() const { return caption_; }
     bool Visible() const { return visible_; }

@@ -1,26 +1,26 @@
 #include "MapInstaller/MapInstaller.h"
 
 // The credits reveal, at the window's first activation: each step changes one control, forces a
-// synchronous repaint (no event loop runs meanwhile), tells screen readers what appeared, and then
-// sleeps, about ten seconds in all.
+// synchronous repaint in the scheme's current colours (no event loop runs meanwhile), tells screen
+// readers what appeared, and then sleeps, about ten seconds in all.
 void TForm1::FormActivate(EventSource* /*Sender*/) {
-    UpdateWindow(Handle());
+    RepaintNow();
     Sleep(2000);
     Label2.Show();
-    UpdateWindow(Handle());
+    RepaintNow();
     accessibility_.AnnounceShown(label2Part);
     Sleep(3000);
     Label3.Show();
-    UpdateWindow(Handle());
+    RepaintNow();
     accessibility_.AnnounceShown(label3Part);
     Sleep(3000);
     // The caption changes while the label is hidden, so its one-line caption is never seen.
     Label4.SetCaption(announcement);
     Label4.Show();
-    UpdateWindow(Handle());
+    RepaintNow();
     accessibility_.AnnounceShown(label4Part);
     Sleep(2000);
     Button1.Show();
-    UpdateWindow(Handle());
+    RepaintNow();
     accessibility_.AnnounceShown(button1Part);
 }

@@ -23,7 +23,7 @@ void RegisterWindowClass(WNDPROC procedure) {
     if (GetClassInfoExW(instance, windowClass, &existing)) {
         return;
     }
-    // No background brush: the window paints its own white background.
+    // No background brush: the window paints its own background, white or the scheme's.
     WNDCLASSEXW definition{};
     definition.cbSize = sizeof(definition);
     definition.style = CS_DBLCLKS;
@@ -156,7 +156,12 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             // The paint fills the background itself.
             return 1;
         case WM_CTLCOLORBTN:
-            return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+            return reinterpret_cast<LRESULT>(palette_.Background());
+        case WM_SYSCOLORCHANGE:
+        case WM_SETTINGCHANGE:
+        case WM_THEMECHANGED:
+            OnSchemeChanged(message, wParam, lParam);
+            return 0;
         case WM_ACTIVATE:
             OnActivate(wParam);
             return 0;
@@ -245,12 +250,34 @@ void TForm1::OnPaint() {
 }
 
 void TForm1::PaintContent(HDC dc, const RECT& dirty) {
-    FillRect(dc, &dirty, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    FillRect(dc, &dirty, palette_.Background());
     Logo.Paint(dc, layout_.logo);
-    Label1.Paint(dc);
-    Label2.Paint(dc);
-    Label3.Paint(dc);
-    Label4.Paint(dc);
+    Label1.Paint(dc, palette_.Text());
+    Label2.Paint(dc, palette_.Text());
+    Label3.Paint(dc, palette_.Text());
+    Label4.Paint(dc, palette_.Text());
+}
+
+// The user changed the colours, high contrast or the visual theme: the colours are read again and
+// the whole window is painted at once, the button with it, which the platform draws in the new
+// scheme. The common controls learn of new system colours only from their parent.
+void TForm1::OnSchemeChanged(UINT message, WPARAM wParam, LPARAM lParam) {
+    palette_.Refresh();
+    if (message == WM_SYSCOLORCHANGE && Button1.Handle() != nullptr) {
+        SendMessageW(Button1.Handle(), message, wParam, lParam);
+    }
+    RedrawWindow(Handle(), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
+// A synchronous repaint of what is marked for paint. No message is taken while the reveal runs,
+// so a change of scheme cannot be announced to it: the colours are read again before each of its
+// repaints, and a change repaints the whole window.
+void TForm1::RepaintNow() {
+    if (palette_.Refresh()) {
+        RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    }
+    UpdateWindow(Handle());
 }
 
 // The focus goes to the control that had it when the window was left, else to the first

@@ -10,6 +10,7 @@
 #include "MapInstaller/Controls.h"
 #include "MapInstaller/FormLayout.h"
 #include "MapInstaller/Logo.h"
+#include "MapInstaller/WindowPalette.h"
 #include "app/MainWindow.h"
 #include "text/Text.h"
 #include "win32/Handles.h"
@@ -66,6 +67,8 @@ class TForm1 : public EventSource, public MainWindow, private AccessibleContent 
     void OnActivate(WPARAM wParam);
     LRESULT OnCommand(WPARAM wParam, LPARAM lParam);
     void OnDpiChanged(int dpi, const RECT& suggested);
+    void OnSchemeChanged(UINT message, WPARAM wParam, LPARAM lParam);
+    void RepaintNow();
     void ApplyLayout();
     void SizeToClient();
     HWND FocusTarget() const;
@@ -73,6 +76,7 @@ class TForm1 : public EventSource, public MainWindow, private AccessibleContent 
     FormLayout layout_ = DesignLayout();
     Font windowFont_;
     Font creditsFont_;
+    WindowPalette palette_;
     // The control that had the keyboard focus when the window was last deactivated.
     HWND lastFocusedControl_ = nullptr;
     // Screen readers have been told of the heading, at the window's first paint.

@@ -37,6 +37,7 @@ class UniqueHandle {
 // GDI objects, deleted with DeleteObject.
 using Font = UniqueHandle<HFONT, DeleteObject>;
 using Bitmap = UniqueHandle<HBITMAP, DeleteObject>;
+using Brush = UniqueHandle<HBRUSH, DeleteObject>;
 
 // A platform window, destroyed with its owner object.
 using Window = UniqueHandle<HWND, DestroyWindow>;

@@ -4,6 +4,7 @@
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -84,6 +85,25 @@ ScreenImage LogoReference(const std::filesystem::path& jpeg, SIZE picture) {
         StretchBlt(target, 0, 0, picture.cx, picture.cy, sourceDc.Get(), 0, 0, source.width,
                    source.height, SRCCOPY);
     });
+}
+
+int PixelsDifferingFrom(const ScreenImage& image, const ScreenImage& reference, int tolerance) {
+    int different = 0;
+    for (int y = 0; y < reference.Height(); ++y) {
+        for (int x = 0; x < reference.Width(); ++x) {
+            const uint32_t a = image.At(x, y);
+            const uint32_t b = reference.At(x, y);
+            for (int shift = 0; shift <= 16; shift += 8) {
+                const int channelA = static_cast<int>((a >> shift) & 0xFF);
+                const int channelB = static_cast<int>((b >> shift) & 0xFF);
+                if (std::abs(channelA - channelB) > tolerance) {
+                    ++different;
+                    break;
+                }
+            }
+        }
+    }
+    return different;
 }
 
 }  // namespace e2e

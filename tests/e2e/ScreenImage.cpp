@@ -70,6 +70,17 @@ int ScreenImage::CountNonWhite(const RECT& area) const {
     return count;
 }
 
+int ScreenImage::Count(const RECT& area, uint32_t colour) const {
+    const RECT r = Clip(area);
+    int count = 0;
+    for (int y = r.top; y < r.bottom; ++y) {
+        for (int x = r.left; x < r.right; ++x) {
+            count += At(x, y) == colour ? 1 : 0;
+        }
+    }
+    return count;
+}
+
 std::optional<RECT> ScreenImage::NonWhiteBounds(const RECT& area) const {
     const RECT r = Clip(area);
     std::optional<RECT> bounds;

@@ -27,6 +27,8 @@ class ScreenImage {
 
     // How many pixels inside `area` (clipped to the image) are not pure white.
     int CountNonWhite(const RECT& area) const;
+    // How many pixels inside `area` (clipped to the image) are exactly `colour` (0x00RRGGBB).
+    int Count(const RECT& area, uint32_t colour) const;
     bool SameAs(const ScreenImage& other) const {
         return width_ == other.width_ && height_ == other.height_ && pixels_ == other.pixels_;
     }

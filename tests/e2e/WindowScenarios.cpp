@@ -171,25 +171,7 @@ TEST_F(NormalStart, LogoIsTheJpegShrunkWithoutSmoothing) {
     ASSERT_FALSE(Options().logo.empty()) << "the driver needs --logo=JPEG";
     const SIZE picture = Expected().picture;
     const ScreenImage reference = LogoReference(Options().logo, picture);
-    const ScreenImage& image = Revealed();
-    // Small differences of colour are allowed (another decoder build); a picture one pixel
-    // wider, moved, or smoothed differs in most of its fine lines.
-    constexpr int kTolerance = 24;
-    int different = 0;
-    for (int y = 0; y < picture.cy; ++y) {
-        for (int x = 0; x < picture.cx; ++x) {
-            const uint32_t a = image.At(x, y);
-            const uint32_t b = reference.At(x, y);
-            for (int shift = 0; shift <= 16; shift += 8) {
-                const int channelA = static_cast<int>((a >> shift) & 0xFF);
-                const int channelB = static_cast<int>((b >> shift) & 0xFF);
-                if (std::abs(channelA - channelB) > kTolerance) {
-                    ++different;
-                    break;
-                }
-            }
-        }
-    }
+    const int different = PixelsDifferingFrom(Revealed(), reference, kLogoTolerance);
     EXPECT_LE(different, picture.cx * picture.cy / 100)
         << different << " of " << picture.cx * picture.cy << " pixels differ";
 }
