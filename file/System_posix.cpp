@@ -106,13 +106,6 @@ bool AppendOnlyFolder(int fd) {
     return ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
 }
 
-SystemFile::SystemFile() = default;
-SystemFile::SystemFile(std::unique_ptr<Handle> handle, Path where)
-    : handle_(std::move(handle)), where_(std::move(where)) {}
-SystemFile::~SystemFile() = default;
-SystemFile::SystemFile(SystemFile&&) noexcept = default;
-SystemFile& SystemFile::operator=(SystemFile&&) noexcept = default;
-
 FileFacts SystemFile::Facts() const {
     const int fd = handle_->fd.Get();
     const struct stat info = Status(fd, where_);
@@ -233,13 +226,6 @@ void SystemFile::RemoveMark() {
         Fail(where_);
     }
 }
-
-SystemFolder::SystemFolder() = default;
-SystemFolder::SystemFolder(std::unique_ptr<Handle> handle, Path where)
-    : handle_(std::move(handle)), where_(std::move(where)) {}
-SystemFolder::~SystemFolder() = default;
-SystemFolder::SystemFolder(SystemFolder&&) noexcept = default;
-SystemFolder& SystemFolder::operator=(SystemFolder&&) noexcept = default;
 
 Path SystemFolder::PathOf(PathView name) const {
     return Joined(where_, name);

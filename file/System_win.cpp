@@ -279,13 +279,6 @@ Path LocalApplicationData(bool create) {
 
 }  // namespace
 
-SystemFile::SystemFile() = default;
-SystemFile::SystemFile(std::unique_ptr<Handle> handle, Path where)
-    : handle_(std::move(handle)), where_(std::move(where)) {}
-SystemFile::~SystemFile() = default;
-SystemFile::SystemFile(SystemFile&&) noexcept = default;
-SystemFile& SystemFile::operator=(SystemFile&&) noexcept = default;
-
 FileFacts SystemFile::Facts() const {
     const HANDLE file = handle_->file.Get();
     BY_HANDLE_FILE_INFORMATION info{};
@@ -447,13 +440,6 @@ void SystemFile::RemoveMark() {
         Fail(where_);
     }
 }
-
-SystemFolder::SystemFolder() = default;
-SystemFolder::SystemFolder(std::unique_ptr<Handle> handle, Path where)
-    : handle_(std::move(handle)), where_(std::move(where)) {}
-SystemFolder::~SystemFolder() = default;
-SystemFolder::SystemFolder(SystemFolder&&) noexcept = default;
-SystemFolder& SystemFolder::operator=(SystemFolder&&) noexcept = default;
 
 Path SystemFolder::PathOf(PathView name) const {
     return (where_.ends_with(u'\\') ? where_ : where_ + u'\\') + Path(name);

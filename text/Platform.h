@@ -52,6 +52,22 @@ inline constexpr TextView backupUnusableText =
     u"Une réécriture de ce fichier a été interrompue, et la copie de son ancien contenu \"%s\" "
     u"est absente ou inutilisable";
 
+// The text of one of the codes above; empty for a code of the system's.
+inline TextView OwnErrorText(ErrorCode code) {
+    switch (code) {
+        case fileChangedMeanwhile:
+            return fileChangedMeanwhileText;
+        case cutRewritePending:
+            return cutRewritePendingText;
+        case changedAfterCutRewrite:
+            return changedAfterCutRewriteText;
+        case backupUnusable:
+            return backupUnusableText;
+        default:
+            return {};
+    }
+}
+
 // The text of one of the codes above that concern a backup, with the backup's path in it.
 inline Text WithBackupPath(Text text, TextView backup) {
     if (const std::size_t at = text.find(u"%s"); at != Text::npos) {

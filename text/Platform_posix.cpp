@@ -118,17 +118,8 @@ ErrorCode LockFile(int fd, int operation) {
 }
 
 Text SystemErrorText(ErrorCode code) {
-    if (code == fileChangedMeanwhile) {
-        return Text(fileChangedMeanwhileText);
-    }
-    if (code == cutRewritePending) {
-        return Text(cutRewritePendingText);
-    }
-    if (code == changedAfterCutRewrite) {
-        return Text(changedAfterCutRewriteText);
-    }
-    if (code == backupUnusable) {
-        return Text(backupUnusableText);
+    if (const TextView text = OwnErrorText(code); !text.empty()) {
+        return Text(text);
     }
     return FromUtf8(std::strerror(static_cast<int>(code)));
 }

@@ -41,17 +41,8 @@ Text FullPath(TextView path) {
 }
 
 Text SystemErrorText(ErrorCode code) {
-    if (code == fileChangedMeanwhile) {
-        return Text(fileChangedMeanwhileText);
-    }
-    if (code == cutRewritePending) {
-        return Text(cutRewritePendingText);
-    }
-    if (code == changedAfterCutRewrite) {
-        return Text(changedAfterCutRewriteText);
-    }
-    if (code == backupUnusable) {
-        return Text(backupUnusableText);
+    if (const TextView text = OwnErrorText(code); !text.empty()) {
+        return Text(text);
     }
     wchar_t* message = nullptr;
     const DWORD length = FormatMessageW(
