@@ -43,10 +43,12 @@ class Descriptor {
 };
 
 struct SystemFile::Handle {
+    explicit Handle(Descriptor descriptor) : fd(std::move(descriptor)) {}
     Descriptor fd;
 };
 
 struct SystemFolder::Handle {
+    explicit Handle(Descriptor descriptor) : fd(std::move(descriptor)) {}
     Descriptor fd;
 };
 

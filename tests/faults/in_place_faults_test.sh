@@ -67,11 +67,11 @@ cmp -s p.xml "$work/old.xml" && [ "$(names)" = "$before" ] ||
 cmp -s p.xml "$work/new.xml" && [ "$(names)" = "other.xml p.xml " ] ||
   fail "a failing disk: after the next run: $(names)"
 
-# A backup left, then the profile changed by another program: nothing is undone, both stay.
+# A backup left, then the profile changed by another program at once: nothing is undone, both
+# stay. No clock tells it: the bytes do.
 fresh_in_place
 FAIL_FSYNC_AFTER=4 LD_PRELOAD=$shim "$tool" p.xml >/dev/null 2>&1
 echo '<their-line/>' >>p.xml
-touch -d '+1 hour' p.xml
 cp p.xml "$work/theirs.xml"
 "$tool" p.xml >/dev/null 2>"$work/err"
 [ $? -eq 1 ] || fail "changed after an interrupted rewrite: exit code"
@@ -79,6 +79,23 @@ grep -q "Une réécriture de ce fichier a été interrompue, puis il a été mod
   fail "changed after an interrupted rewrite: $(cat "$work/err")"
 cmp -s p.xml "$work/theirs.xml" && [ "$(backups)" -eq 1 ] ||
   fail "changed after an interrupted rewrite: the profile or its backup did not stay"
+
+# A backup left with one byte of its body changed since: it is never used. A read and a save
+# fail and name it, and the profile and the backup stay as they are.
+fresh_in_place
+FAIL_FSYNC_AFTER=4 LD_PRELOAD=$shim "$tool" p.xml >/dev/null 2>&1
+backup=$(ls -A | grep '^\.talvor-backup-')
+printf 'X' | dd of="$backup" bs=1 seek=1000 conv=notrunc 2>/dev/null
+cp "$backup" "$work/damaged-backup"
+cp p.xml "$work/before.xml"
+"$tool" --check p.xml >/dev/null 2>"$work/err"
+[ $? -eq 1 ] && grep -q "\"$d/$backup\" est absente ou inutilisable" "$work/err" ||
+  fail "a damaged backup: the read: $(cat "$work/err")"
+"$tool" p.xml >/dev/null 2>"$work/err"
+[ $? -eq 1 ] && grep -q "\"$d/$backup\" est absente ou inutilisable" "$work/err" ||
+  fail "a damaged backup: the save: $(cat "$work/err")"
+cmp -s p.xml "$work/before.xml" && cmp -s "$backup" "$work/damaged-backup" ||
+  fail "a damaged backup: the profile or the backup changed"
 
 # The process id holds the profile's lock to save it.
 saving() {
