@@ -12,6 +12,8 @@
 //   CRASH_DO=kill       SIGKILL, as a kill -9 exactly there (the default)
 //   CRASH_DO=eio|enospc fails with that error without making the call (posix_fallocate returns
 //                       the error, as it does)
+//   CRASH_DO=stop       SIGSTOP before the call, which is made once the process is continued:
+//                       another program may act in that moment, as it would by chance
 //   CRASH_LOG=FILE      one line appended for each counted call, as it returns:
 //                       NUMBER <tab> FUNCTION <tab> PATH[ -> PATH] <tab> ino=INODE <tab> RESULT
 //                       where PATH is the path made absolute, or the open file's path as
@@ -38,7 +40,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-enum Action { actionKill, actionEio, actionEnospc };
+enum Action { actionKill, actionEio, actionEnospc, actionStop };
 
 static struct {
     long at;  // 0: never
@@ -100,6 +102,8 @@ __attribute__((constructor)) static void Setup(void) {
         settings.action = actionEio;
     } else if (action != NULL && strcmp(action, "enospc") == 0) {
         settings.action = actionEnospc;
+    } else if (action != NULL && strcmp(action, "stop") == 0) {
+        settings.action = actionStop;
     } else {
         settings.action = actionKill;
     }
@@ -328,6 +332,11 @@ static int Injected(struct Call* call) {
     if (settings.action == actionKill) {
         Log(call, "killed", 0, 0);
         syscall(SYS_kill, getpid(), SIGKILL);
+    }
+    if (settings.action == actionStop) {
+        syscall(SYS_kill, getpid(), SIGSTOP);
+        busy = 0;
+        return 0;
     }
     const int error = settings.action == actionEio ? EIO : ENOSPC;
     Log(call, error == EIO ? "= -1 EIO injected" : "= -1 ENOSPC injected", 0, 0);

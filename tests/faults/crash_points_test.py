@@ -18,6 +18,7 @@ import collections
 import os
 import pwd
 import re
+import signal
 import subprocess
 import sys
 import tempfile
@@ -195,6 +196,12 @@ def snapshot(folders, shared=()):
     return state
 
 
+def stopped(pid):
+    """Whether the process is stopped by a signal."""
+    with open(f"/proc/{pid}/stat", encoding="ascii") as stat:
+        return stat.read().rsplit(")", 1)[1].split()[0] == "T"
+
+
 def state_difference(before, after):
     return sorted(k for k in set(before) | set(after) if before.get(k) != after.get(k))
 
@@ -349,6 +356,71 @@ class CrashPointsTest(unittest.TestCase):
         # that, or later, the profile is still old, new, or a cut rewrite that the next save
         # makes good again.
         self.every_crash_point("recovery")
+
+    def test_change_while_the_backup_is_made_is_kept(self):
+        # Another program (one that takes no lock) appends a line while a rewrite in place keeps
+        # the old bytes aside: the save stopped at the backup's last sync before the profile's
+        # first write. The last look at the profile comes after that, so the save sees the line,
+        # writes nothing and says so; the line stays.
+        calls, _, _, target = record_clean_save("in place")
+        first = next(c.number for c in calls if c.function in WRITES and c.inode == target)
+        stop = max(c.number for c in calls
+                   if c.function in SYNCS and c.inode not in (0, target) and c.number < first)
+        case = Case("in place")
+        try:
+            save = subprocess.Popen([TOOL, case.profile], env=case.env(fault=(stop, "stop")),
+                                    cwd=case.root, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            try:
+                deadline = time.monotonic() + 30
+                while not stopped(save.pid):
+                    self.assertIsNone(save.poll(), "the save ended before its stop")
+                    self.assertLess(time.monotonic(), deadline, "the save never stopped")
+                    time.sleep(0.01)
+                with open(case.profile, "ab") as profile:
+                    profile.write(b"<their-line/>\n")
+            finally:
+                os.kill(save.pid, signal.SIGCONT)
+                _, stderr = save.communicate(timeout=60)
+            self.assertEqual(1, save.returncode, stderr)
+            self.assertIn("modifié par un autre programme", stderr.decode(errors="replace"))
+            self.assertEqual(OLD + b"<their-line/>\n", read(case.profile))
+            self.assertEqual(case.names, set(listing(case.folder)))
+        finally:
+            case.close()
+
+    def test_read_that_waits_never_undoes_a_save(self):
+        # A read finds a cut rewrite and is stopped as it opens the backup; meanwhile a save
+        # makes the cut rewrite good and saves, once the read lets the profile's lock go. Whatever
+        # the read then does, it writes nothing: the save's bytes stay.
+        case = Case("recovery")
+        try:
+            log = os.path.join(case.root, "log")
+            case.run("--check", log=log)
+            opened = next(c.number for c in read_log(log)
+                          if c.function.startswith("open") and
+                          os.path.basename(c.paths[-1]).startswith(".talvor-backup-"))
+            reader = subprocess.Popen([TOOL, "--check", case.profile],
+                                    env=case.env(fault=(opened, "stop")), cwd=case.root,
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            save = None
+            try:
+                deadline = time.monotonic() + 30
+                while not stopped(reader.pid):
+                    self.assertIsNone(reader.poll(), "the read ended before its stop")
+                    self.assertLess(time.monotonic(), deadline, "the read never stopped")
+                    time.sleep(0.01)
+                save = subprocess.Popen([TOOL, case.profile], env=case.env(), cwd=case.root,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                time.sleep(0.5)
+            finally:
+                os.kill(reader.pid, signal.SIGCONT)
+                reader.communicate(timeout=60)
+            _, stderr = save.communicate(timeout=60)
+            self.assertEqual(0, save.returncode, stderr)
+            self.assertEqual(NEW, read(case.profile))
+            self.assertEqual(case.names, set(listing(case.folder)))
+        finally:
+            case.close()
 
     def test_durable_steps_in_order(self):
         # Through a new file: its bytes are on the disk before it takes the profile's name, and
