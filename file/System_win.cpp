@@ -281,11 +281,15 @@ Path LocalApplicationData(bool create) {
 
 FileFacts SystemFile::Facts() const {
     const HANDLE file = handle_->file.Get();
+    FileFacts facts;
+    // A pipe or a device has no more facts to give (Wine refuses to tell them).
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        return facts;
+    }
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(file, &info)) {
         Fail(where_);
     }
-    FileFacts facts;
     facts.identity.volume = info.dwVolumeSerialNumber;
     // NTFS's file index holds the sequence number of the file's record, which changes when a new
     // file reuses the record: no time of birth is needed to tell them apart, and none is taken.
@@ -298,7 +302,6 @@ FileFacts SystemFile::Facts() const {
     facts.links = info.nNumberOfLinks;
     // A link opened as itself (its reparse point) holds no file's bytes.
     facts.regular =
-        GetFileType(file) == FILE_TYPE_DISK &&
         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
     facts.ownedByCaller = IsCaller(Security(file, where_).owner);
     return facts;
