@@ -270,16 +270,6 @@ void TForm1::OnSchemeChanged(UINT message, WPARAM wParam, LPARAM lParam) {
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
-// A synchronous repaint of what is marked for paint. No message is taken while the reveal runs,
-// so a change of scheme cannot be announced to it: the colours are read again before each of its
-// repaints, and a change repaints the whole window.
-void TForm1::RepaintNow() {
-    if (palette_.Refresh()) {
-        RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
-    }
-    UpdateWindow(Handle());
-}
-
 // The focus goes to the control that had it when the window was left, else to the first
 // focusable control, else (Button1 still hidden) to the window itself. A minimised window takes
 // none. The activation handler runs when the focus record named another window or none: so only
